@@ -1,0 +1,74 @@
+// Reading the track file: sixteen decimal numbers per record, in any layout.
+//
+// The reader takes the text in blocks of any size, so a number may straddle
+// two blocks and be of any length. It accepts exactly this: runs of blank,
+// tab, line feed, vertical tab, form feed and carriage return anywhere (line
+// boundaries carry no meaning); numbers in base 10 with an optional sign and
+// any number of leading zeros, worth 0..255. Anything else stops it with the
+// line and column of the fault.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "trame.h"
+
+namespace track {
+
+enum class text_fault : std::uint8_t {
+    none,
+    not_a_number,  // a character that cannot begin a number
+    no_digit,      // a sign not followed by a digit
+    bad_ending,    // a number followed by something other than white space
+    out_of_range,  // a number outside 0..255
+    incomplete,    // the text ended inside a record
+};
+
+struct text_reader {
+    // Where the reader is. Lines and columns count from 1; columns in bytes.
+    std::uint64_t offset = 0;      // bytes taken so far
+    std::uint64_t line = 1;
+    std::uint64_t line_start = 0;  // offset of the current line's first byte
+
+    // The number being read, when it straddles two blocks.
+    enum class in : std::uint8_t { gap, sign, digits } state = in::gap;
+    bool negative = false;
+    unsigned value = 0;            // held at 256 once past the range
+    std::uint64_t token_line = 0;  // where the number began
+    std::uint64_t token_column = 0;
+    std::uint64_t token_length = 0;
+    char token_head[24] = {};      // its first characters, for messages
+
+    // The record being gathered.
+    trame record{};
+    int filled = 0;                // fields of record read so far
+    std::uint64_t last_line = 0;   // line of the last number read
+
+    // The first fault, once there is one; the reader takes no more text.
+    text_fault fault = text_fault::none;
+    std::uint64_t fault_line = 0;
+    std::uint64_t fault_column = 0;
+    int found = -1;                // the offending byte, or -1 for end of text
+};
+
+// The most bytes that read_text can produce from `size` bytes of text.
+constexpr std::size_t text_output_bound(std::size_t size)
+{
+    // Every number but one needs a separator, and a record may be pending.
+    return (size / 2 + 1 + field_count) / field_count * record_size + record_size;
+}
+
+// Reads the next block of text, storing each completed record's sixteen
+// bytes at out (room for text_output_bound(size) bytes). Returns the number of
+// bytes stored; stops at the first fault, which r.fault then names.
+std::size_t read_text(text_reader &r, const char *text, std::size_t size, unsigned char *out);
+
+// Ends the text: completes a number at the very end, and faults when the last
+// record is incomplete. Returns the bytes stored at out (room for one record).
+std::size_t finish_text(text_reader &r, unsigned char *out);
+
+// Describes r's fault as "LINE:COLUMN: what" (or "LINE: what" for an
+// incomplete record) into buffer.
+void describe_fault(const text_reader &r, char *buffer, std::size_t size);
+
+}  // namespace track

@@ -1,0 +1,118 @@
+#include "run.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace track_test {
+
+namespace {
+
+// Output of runs goes beside the scratch directory, never into it, so the
+// directory holds only what the program left there.
+fs::path capture_path(const fs::path &dir, const char *what)
+{
+    return fs::path(dir.string() + "." + what);
+}
+
+}  // namespace
+
+started start(const std::string &program, const fs::path &dir, const run_options &options)
+{
+    started s;
+    s.out = capture_path(dir, "out");
+    s.err = capture_path(dir, "err");
+    std::vector<std::string> words{program};
+    words.insert(words.end(), options.args.begin(), options.args.end());
+    std::vector<char *> argv;
+    for (std::string &w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+
+    s.pid = fork();
+    if (s.pid == 0) {
+        int out = open(s.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = open(s.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(dir.c_str()) != 0)
+            _exit(127);
+        if (options.file_size_limit >= 0) {
+            signal(SIGXFSZ, SIG_IGN);
+            rlimit limit{};
+            limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(options.file_size_limit);
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        if (options.umask >= 0)
+            umask(static_cast<mode_t>(options.umask));
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    return s;
+}
+
+outcome finish(const started &s)
+{
+    outcome o;
+    int status = 0;
+    while (waitpid(s.pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(status))
+        o.status = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        o.signal = WTERMSIG(status);
+    o.out = read_file(s.out);
+    o.err = read_file(s.err);
+    fs::remove(s.out);
+    fs::remove(s.err);
+    return o;
+}
+
+outcome run(const std::string &program, const fs::path &dir, const run_options &options)
+{
+    return finish(start(program, dir, options));
+}
+
+scratch::scratch()
+{
+    std::string pattern = (fs::temp_directory_path() / "track-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("cannot make a scratch directory");
+    dir = pattern;
+}
+
+scratch::~scratch()
+{
+    std::error_code ignored;
+    fs::remove_all(dir, ignored);
+}
+
+std::string read_file(const fs::path &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void write_file(const fs::path &path, const std::string &bytes)
+{
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::vector<std::string> listing(const fs::path &dir)
+{
+    std::vector<std::string> names;
+    for (const auto &entry : fs::directory_iterator(dir))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace track_test

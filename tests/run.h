@@ -1,0 +1,49 @@
+// Runs the real programs in a directory of their own, for end-to-end tests.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace track_test {
+
+struct run_options {
+    std::vector<std::string> args{};  // after the program name
+    long file_size_limit = -1;      // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored
+    int umask = -1;
+};
+
+struct outcome {
+    int status = -1;  // exit status, or -1 when killed
+    int signal = 0;   // the signal that killed it
+    std::string out;  // standard output
+    std::string err;  // standard error
+};
+
+// A started program whose standard output and error go to files.
+struct started {
+    pid_t pid = -1;
+    std::filesystem::path out, err;
+};
+
+started start(const std::string &program, const std::filesystem::path &dir, const run_options &options = {});
+outcome finish(const started &s);
+outcome run(const std::string &program, const std::filesystem::path &dir, const run_options &options = {});
+
+// A fresh directory under the system's temporary folder, removed at the end.
+struct scratch {
+    std::filesystem::path dir;
+    scratch();
+    ~scratch();
+    scratch(const scratch &) = delete;
+    scratch &operator=(const scratch &) = delete;
+    std::filesystem::path operator/(const std::string &name) const { return dir / name; }
+};
+
+std::string read_file(const std::filesystem::path &path);
+void write_file(const std::filesystem::path &path, const std::string &bytes);
+// The names in dir, sorted, ignoring the files that hold a run's output.
+std::vector<std::string> listing(const std::filesystem::path &dir);
+
+}  // namespace track_test
