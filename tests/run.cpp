@@ -10,6 +10,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -113,6 +114,21 @@ std::vector<std::string> listing(const fs::path &dir)
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+bool wait_for_entries(const fs::path &dir, std::size_t count)
+{
+    for (int i = 0; i < 1000; ++i) {
+        if (listing(dir).size() >= count)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+void PrintTo(const failure_case &c, std::ostream *os)
+{
+    *os << c.name;
 }
 
 }  // namespace track_test

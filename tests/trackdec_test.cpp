@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <random>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 #include "run.h"
@@ -68,18 +67,6 @@ TEST(Trackdec, DecodesWholeRecords)
     }
 }
 
-struct failure_case {
-    const char *name;
-    std::function<void(const scratch &)> setup;  // talvor.vrd and anything else
-    std::string message;
-    long file_size_limit = -1;
-};
-
-void PrintTo(const failure_case &c, std::ostream *os)
-{
-    *os << c.name;
-}
-
 class TrackdecFails : public testing::TestWithParam<failure_case> {};
 
 // Status 255, the message, the track file as it was (or still absent), and
@@ -129,9 +116,7 @@ TEST(Trackdec, InterruptLeavesTheTrackFile)
     ASSERT_GE(fifo, 0);
     std::string records = random_bytes(16 * 100000, 2);
     ASSERT_EQ(write(fifo, records.data(), records.size()), static_cast<ssize_t>(records.size()));
-    for (int i = 0; i < 1000 && listing(s.dir).size() < 3; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_EQ(listing(s.dir).size(), 3u);
+    EXPECT_TRUE(wait_for_entries(s.dir, 3));
     kill(p.pid, SIGINT);
     outcome o = finish(p);
     close(fifo);

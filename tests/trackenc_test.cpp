@@ -4,7 +4,6 @@
 #include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 #include "run.h"
@@ -85,18 +84,6 @@ TEST(Trackenc, WritesDevicesInPlace)
     EXPECT_TRUE(fs::is_character_file("/dev/null"));
 }
 
-struct failure_case {
-    const char *name;
-    std::function<void(const scratch &)> setup;  // piste1.txt and anything else
-    std::string message;
-    long file_size_limit = -1;
-};
-
-void PrintTo(const failure_case &c, std::ostream *os)
-{
-    *os << c.name;
-}
-
 class TrackencFails : public testing::TestWithParam<failure_case> {};
 
 // Every failure: status 1, one line, the old record file intact, and no
@@ -171,9 +158,7 @@ TEST(Trackenc, SignalRemovesTheTemporaryFile)
         ASSERT_GE(fifo, 0);
         ASSERT_EQ(write(fifo, rising.data(), rising.size()), static_cast<ssize_t>(rising.size()));
         // The temporary file is made once the input is open; wait for it.
-        for (int i = 0; i < 1000 && listing(s.dir).size() < 3; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        EXPECT_EQ(listing(s.dir).size(), 3u);
+        EXPECT_TRUE(wait_for_entries(s.dir, 3));
         kill(p.pid, sig);
         outcome o = finish(p);
         close(fifo);
