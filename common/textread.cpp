@@ -20,17 +20,6 @@ bool is_digit(unsigned char c)
     return static_cast<unsigned>(c - '0') < 10;
 }
 
-// Puts a number into the record; when that completes it, stores its bytes.
-std::size_t take(text_reader &r, int value, unsigned char *out)
-{
-    r.record.*fields[r.filled] = value;
-    if (++r.filled < field_count)
-        return 0;
-    r.filled = 0;
-    record_to_bytes(r.record, out);
-    return record_size;
-}
-
 void set_fault(text_reader &r, text_fault fault, std::uint64_t line, std::uint64_t column, int found)
 {
     r.fault = fault;
@@ -55,8 +44,9 @@ void append(text_reader &r, unsigned char c)
     ++r.token_length;
 }
 
-// The number just read is complete; false once it faulted.
-bool end_number(text_reader &r, unsigned char *out, std::size_t &stored)
+// The number just read is complete: stores it at out[n]; false once it
+// faulted.
+bool end_number(text_reader &r, unsigned char *out, std::size_t &n)
 {
     r.state = text_reader::in::gap;
     if (r.value > max_value || (r.negative && r.value != 0)) {
@@ -64,8 +54,18 @@ bool end_number(text_reader &r, unsigned char *out, std::size_t &stored)
         return false;
     }
     r.last_line = r.token_line;
-    stored += take(r, static_cast<int>(r.value), out + stored);
+    out[n++] = static_cast<unsigned char>(r.value);
     return true;
+}
+
+// The numbers out[0..n) are read: returns the bytes of the whole records
+// among them, keeping the rest for the next block.
+std::size_t whole_records(text_reader &r, unsigned char *out, std::size_t n)
+{
+    const std::size_t whole = n - n % record_size;
+    r.filled = static_cast<int>(n - whole);
+    std::memcpy(r.pending, out + whole, n - whole);
+    return whole;
 }
 
 // "'x'" for a printable byte, "byte 0xNN" for any other, "end of file".
@@ -90,44 +90,28 @@ std::size_t read_text(text_reader &r, const char *text, std::size_t size, unsign
     const unsigned char *end = begin + size;
     const std::uint64_t base = r.offset;
     auto offset_of = [&](const unsigned char *at) { return base + static_cast<std::uint64_t>(at - begin); };
-    std::size_t stored = 0;
+    // Numbers are stored at out one byte each, after those of the pending record.
+    std::memcpy(out, r.pending, static_cast<std::size_t>(r.filled));
+    std::size_t n = static_cast<std::size_t>(r.filled);
 
     while (p < end) {
-        if (r.state == text_reader::in::gap) {
-            // The common case, a number of one to three digits and a single
-            // blank or line feed, is taken four bytes at a time without a
-            // branch per byte. Anything else goes the byte-by-byte way below.
-            while (end - p >= 4) {
-                std::uint32_t word;
-                std::memcpy(&word, p, sizeof word);
-                std::uint32_t x = word ^ 0x30303030u;  // digits become 0..9
-                // Bit 7 of a byte is set where x is 10 or more: not a digit.
-                // Carries only reach bytes above the first non-digit.
-                std::uint32_t other = ((x + 0x76767676u) | x) & 0x80808080u;
-                auto digits = static_cast<unsigned>(std::countr_zero(other)) / 8;
-                if (digits - 1 >= 3)
-                    break;
-                unsigned char after = p[digits];
-                if (after != ' ' && after != '\n')
-                    break;
-                // Align the digits to the right of the low three bytes.
-                std::uint32_t y = (x << (8 * (3 - digits))) & 0x00ffffffu;
-                unsigned value = (y & 0xffu) * 100 + ((y >> 8) & 0xffu) * 10 + (y >> 16);
-                if (value > max_value)
-                    break;
-                p += digits + 1;
-                r.last_line = r.line;
-                if (after == '\n') {
-                    ++r.line;
-                    r.line_start = offset_of(p);
+        // Text in the common form goes 64 bytes at a time; the window needs
+        // two bytes of this block before it.
+        if (r.state == text_reader::in::gap && is_digit(*p) && end - p >= window_size && p - begin >= 2) {
+            const window_run run = r.window(p, end, out + n);
+            if (run.consumed != 0) {
+                n += run.numbers;
+                if (run.lines != 0) {
+                    r.line += run.lines;
+                    r.line_start = offset_of(p) + run.line_start;
                 }
-                stored += take(r, static_cast<int>(value), out + stored);
+                r.last_line = r.line - (run.last_number_ends_line ? 1 : 0);
+                p += run.consumed;
+                continue;
             }
-            if (p == end)
-                break;
         }
 
-        unsigned char c = *p;
+        const unsigned char c = *p;
         switch (r.state) {
         case text_reader::in::gap:
             if (is_space(c)) {
@@ -166,7 +150,7 @@ std::size_t read_text(text_reader &r, const char *text, std::size_t size, unsign
                     r.value = max_value + 1;
                 append(r, c);
             } else if (is_space(c)) {
-                if (!end_number(r, out, stored))
+                if (!end_number(r, out, n))
                     break;
                 continue;  // the blank is taken as a gap
             } else {
@@ -175,29 +159,29 @@ std::size_t read_text(text_reader &r, const char *text, std::size_t size, unsign
             break;
         }
         if (r.fault != text_fault::none)
-            return stored;
+            return 0;
         ++p;
     }
     r.offset = offset_of(end);
-    return stored;
+    return whole_records(r, out, n);
 }
 
 std::size_t finish_text(text_reader &r, unsigned char *out)
 {
-    std::size_t stored = 0;
     if (r.fault != text_fault::none)
         return 0;
     if (r.state == text_reader::in::sign) {
         set_fault(r, text_fault::no_digit, r.line, r.offset - r.line_start + 1, -1);
         return 0;
     }
-    if (r.state == text_reader::in::digits && !end_number(r, out, stored))
+    std::memcpy(out, r.pending, static_cast<std::size_t>(r.filled));
+    std::size_t n = static_cast<std::size_t>(r.filled);
+    if (r.state == text_reader::in::digits && !end_number(r, out, n))
         return 0;
-    if (r.filled != 0) {
+    const std::size_t whole = whole_records(r, out, n);
+    if (r.filled != 0)
         set_fault(r, text_fault::incomplete, r.last_line, 0, -1);
-        return 0;
-    }
-    return stored;
+    return whole;
 }
 
 void describe_fault(const text_reader &r, char *buffer, std::size_t size)

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "textwindow.h"
 #include "trame.h"
 
 namespace track {
@@ -39,10 +40,13 @@ struct text_reader {
     std::uint64_t token_length = 0;
     char token_head[24] = {};      // its first characters, for messages
 
-    // The record being gathered.
-    trame record{};
-    int filled = 0;                // fields of record read so far
+    // The record being gathered, waiting for the rest of its numbers.
+    unsigned char pending[record_size] = {};
+    int filled = 0;                // numbers of it read so far
     std::uint64_t last_line = 0;   // line of the last number read
+
+    // The fast path for text in the common form; tests choose one.
+    window_reader window = best_window_reader();
 
     // The first fault, once there is one; the reader takes no more text.
     text_fault fault = text_fault::none;
@@ -51,11 +55,12 @@ struct text_reader {
     int found = -1;                // the offending byte, or -1 for end of text
 };
 
-// The most bytes that read_text can produce from `size` bytes of text.
+// The room read_text needs at out for `size` bytes of text.
 constexpr std::size_t text_output_bound(std::size_t size)
 {
-    // Every number but one needs a separator, and a record may be pending.
-    return (size / 2 + 1 + field_count) / field_count * record_size + record_size;
+    // One byte per number: every number but one needs a separator; then the
+    // pending record, and the window path's scratch.
+    return size / 2 + 1 + record_size + window_scratch;
 }
 
 // Reads the next block of text, storing each completed record's sixteen
