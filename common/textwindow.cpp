@@ -55,10 +55,13 @@ window_result read_window(const unsigned char *p, unsigned char *out)
     unsigned largest = 0;
     int n = 0;
     for (std::uint64_t ends = span.ends; ends != 0; ends &= ends - 1) {
-        const auto e = static_cast<unsigned>(std::countr_zero(ends));
-        const unsigned tens = static_cast<unsigned>(d2 >> (e + 1)) & 1;
-        const unsigned hundreds = static_cast<unsigned>(d2 >> e) & tens;
-        const unsigned value = (p[e] - '0') + tens * 10 * (p[e - 1] - '0') + hundreds * 100 * (p[e - 2] - '0');
+        const int e = std::countr_zero(ends);
+        const auto tens = static_cast<unsigned>(d2 >> (e + 1)) & 1;
+        const auto hundreds = static_cast<unsigned>(d2 >> e) & tens;
+        // Bytes e-1 and e-2 are read even when they are not digits of this
+        // number (then they count for nothing); they may lie before p.
+        const auto digit = [&](int at) { return static_cast<unsigned>(p[at] - '0'); };
+        const unsigned value = digit(e) + tens * 10 * digit(e - 1) + hundreds * 100 * digit(e - 2);
         largest = value > largest ? value : largest;
         out[n++] = static_cast<unsigned char>(value);
     }

@@ -31,7 +31,7 @@ constexpr std::array<decimal, max_value + 1> decimals = [] {
     return table;
 }();
 
-inline std::size_t format_one(const trame &t, char *out)
+std::size_t format_one(const trame &t, char *out)
 {
     char *at = out;
     for (int k = 0; k < field_count; ++k) {
@@ -46,17 +46,17 @@ inline std::size_t format_one(const trame &t, char *out)
 
 }  // namespace
 
-std::size_t format_record(const trame &t, char *out)
-{
-    return format_one(t, out);
-}
-
-std::size_t format_records(const unsigned char *bytes, std::size_t count, char *out)
+std::size_t format_records_portable(const unsigned char *bytes, std::size_t count, char *out)
 {
     char *at = out;
     for (std::size_t i = 0; i < count; ++i)
         at += format_one(record_from_bytes(bytes + i * record_size), at);
     return static_cast<std::size_t>(at - out);
+}
+
+record_formatter best_record_formatter()
+{
+    return __builtin_cpu_supports("avx2") ? format_records_avx2 : format_records_portable;
 }
 
 }  // namespace track

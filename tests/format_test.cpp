@@ -1,4 +1,4 @@
-// The track file writer must give exactly what the record pattern prints.
+// Both track file writers must give exactly what the record pattern prints.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -9,67 +9,84 @@
 
 namespace {
 
-std::string with_pattern(const track::trame &t)
+std::string with_pattern(const unsigned char *bytes, std::size_t count)
 {
-    char line[100];
-    int n = std::snprintf(line, sizeof line, track::record_pattern, t.quelpiano, t.quelpiano1, t.quelpiano2,
-                          t.quelpiano3, t.quelpiano4, t.quelpiano5, t.quelpiano6, t.quelpiano7, t.quelpiano8,
-                          t.quelpiano9, t.quelpiano10, t.quelpiano11, t.quelpiano12, t.quelpiano13,
-                          t.quelpiano14, t.quelpiano15);
-    return {line, static_cast<std::size_t>(n)};
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) {
+        const track::trame t = track::record_from_bytes(bytes + 16 * i);
+        char line[100];
+        int n = std::snprintf(line, sizeof line, track::record_pattern, t.quelpiano, t.quelpiano1, t.quelpiano2,
+                              t.quelpiano3, t.quelpiano4, t.quelpiano5, t.quelpiano6, t.quelpiano7, t.quelpiano8,
+                              t.quelpiano9, t.quelpiano10, t.quelpiano11, t.quelpiano12, t.quelpiano13,
+                              t.quelpiano14, t.quelpiano15);
+        text.append(line, static_cast<std::size_t>(n));
+    }
+    return text;
 }
 
-std::string formatted(const unsigned char *record)
-{
-    char line[track::max_line_length];
-    return {line, track::format_records(record, 1, line)};
-}
-
-struct line_case {
-    unsigned char record[16];
-    std::size_t length;
-    std::string line;
+struct writer {
+    const char *name;
+    track::record_formatter format;
 };
 
-TEST(Writer, KnownLines)
+class Writer : public testing::TestWithParam<writer> {
+protected:
+    void SetUp() override
+    {
+        if (GetParam().format == track::format_records_avx2 && !__builtin_cpu_supports("avx2"))
+            GTEST_SKIP() << "no AVX2 on this processor";
+    }
+
+    std::string format(const unsigned char *bytes, std::size_t count)
+    {
+        std::string text(count * track::max_line_length + track::format_slack, '\0');
+        text.resize(GetParam().format(bytes, count, text.data()));
+        return text;
+    }
+};
+
+TEST_P(Writer, KnownLines)
 {
-    const line_case cases[] = {
-        {{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}, 38, "0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15\n"},
-        {{0}, 32, "0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0\n"},
-        {{255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255}, 64,
+    struct line_case {
+        unsigned char record[16];
+        std::string line;
+    } const cases[] = {
+        {{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}, "0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15\n"},
+        {{0}, "0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0\n"},
+        {{255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255},
          "255 255 255 255 255 255 255 255 255 255 255 255 255 255 255 255\n"},
-        {{0x80, 9, 10, 99, 100, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x80}, 40,
-         "128 9 10 99 100 0 0 0 0 0 0 0 0 0 0 128\n"},
+        {{0x80, 9, 10, 99, 100, 199, 200, 0, 0, 0, 0, 0, 0, 0, 0, 0x80}, "128 9 10 99 100 199 200 0 0 0 0 0 0 0 0 128\n"},
     };
     for (const line_case &c : cases) {
-        EXPECT_EQ(formatted(c.record), c.line);
-        EXPECT_EQ(c.line.size(), c.length);
-        EXPECT_EQ(with_pattern(track::record_from_bytes(c.record)), c.line);
+        EXPECT_EQ(format(c.record, 1), c.line);
+        EXPECT_EQ(with_pattern(c.record, 1), c.line);
     }
+    EXPECT_EQ(cases[0].line.size(), 38u);
+    EXPECT_EQ(cases[1].line.size(), 32u);
+    EXPECT_EQ(cases[2].line.size(), 64u);
 }
 
-TEST(Writer, AgreesWithThePatternOnRandomRecords)
+TEST_P(Writer, AgreesWithThePatternOnRandomRecords)
 {
     std::mt19937 random(20261208);
-    std::uniform_int_distribution<int> byte(0, 255);
-    unsigned char records[16 * 1000];
+    std::vector<unsigned char> records(16 * 1001);
     for (unsigned char &b : records)
-        b = static_cast<unsigned char>(byte(random));
-    std::string expected;
-    for (std::size_t i = 0; i < 1000; ++i)
-        expected += with_pattern(track::record_from_bytes(records + 16 * i));
-    std::string text(1000 * track::max_line_length, '\0');
-    text.resize(track::format_records(records, 1000, text.data()));
-    EXPECT_EQ(text, expected);
+        b = static_cast<unsigned char>(random());
+    for (std::size_t count : {0u, 1u, 2u, 3u, 1000u, 1001u})
+        EXPECT_EQ(format(records.data(), count), with_pattern(records.data(), count)) << count << " records";
 }
 
-TEST(Writer, EveryByteValue)
+TEST_P(Writer, EveryByteValueInEveryPosition)
 {
-    for (int v = 0; v <= 255; ++v) {
-        unsigned char record[16];
-        std::fill(std::begin(record), std::end(record), static_cast<unsigned char>(v));
-        EXPECT_EQ(formatted(record), with_pattern(track::record_from_bytes(record))) << v;
-    }
+    std::vector<unsigned char> records(16 * 256);
+    for (std::size_t i = 0; i < records.size(); ++i)
+        records[i] = static_cast<unsigned char>(i * 17 / 16 + i / 256);
+    EXPECT_EQ(format(records.data(), 256), with_pattern(records.data(), 256));
 }
+
+INSTANTIATE_TEST_SUITE_P(Both, Writer,
+                         testing::Values(writer{"portable", track::format_records_portable},
+                                         writer{"avx2", track::format_records_avx2}),
+                         [](const auto &c) { return std::string(c.param.name); });
 
 }  // namespace

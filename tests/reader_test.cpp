@@ -2,6 +2,8 @@
 // that numbers straddle blocks and the byte-by-byte path meets every case.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -14,9 +16,11 @@ struct reading {
     std::string fault;  // describe_fault's text, empty when accepted
 };
 
-reading read_in_blocks(const std::string &text, std::size_t block)
+reading read_in_blocks(const std::string &text, std::size_t block,
+                       track::window_reader window = track::read_windows_portable)
 {
     track::text_reader r;
+    r.window = window;
     reading result;
     std::vector<unsigned char> out(track::text_output_bound(block));
     auto keep = [&](std::size_t n) { result.bytes.append(reinterpret_cast<const char *>(out.data()), n); };
@@ -31,16 +35,28 @@ reading read_in_blocks(const std::string &text, std::size_t block)
     return result;
 }
 
-// Every block size must give what the whole text gives.
+bool have_avx2()
+{
+    return __builtin_cpu_supports("avx2") != 0;
+}
+
+// Every block size, and both window readers, must give what the whole text
+// gives byte by byte (blocks of one byte never use a window).
 reading read_all(const std::string &text)
 {
-    reading whole = read_in_blocks(text, text.size() + 1);
-    constexpr std::size_t blocks[] = {1, 2, 3, 4, 5, 7, 16};
-    for (std::size_t block : blocks) {
-        reading part = read_in_blocks(text, block);
-        EXPECT_EQ(part.bytes, whole.fault.empty() ? whole.bytes : part.bytes) << "block " << block;
-        EXPECT_EQ(part.fault, whole.fault) << "block " << block;
-    }
+    reading whole = read_in_blocks(text, 1);
+    auto same = [&](const reading &other, const std::string &how) {
+        if (whole.fault.empty()) {
+            EXPECT_EQ(other.bytes, whole.bytes) << how;
+        }
+        EXPECT_EQ(other.fault, whole.fault) << how;
+    };
+    constexpr std::size_t blocks[] = {2, 3, 4, 5, 7, 16, 67, 100, 1000};
+    for (std::size_t block : blocks)
+        same(read_in_blocks(text, block), "block " + std::to_string(block));
+    same(read_in_blocks(text, text.size() + 1), "whole, portable windows");
+    if (have_avx2())
+        same(read_in_blocks(text, text.size() + 1, track::read_windows_avx2), "whole, AVX2 windows");
     return whole;
 }
 
@@ -171,6 +187,53 @@ INSTANTIATE_TEST_SUITE_P(
         rejected_case{"after_a_record", rising + "1 2\n3\n\n\n", "3: incomplete record: 3 of 16 numbers"},
         rejected_case{"seventeen", rising + "\r\n  9", "3: incomplete record: 1 of 16 numbers"}),
     [](const auto &c) { return std::string(c.param.name); });
+
+// Long texts, so that the window readers meet each case past their first
+// window and beside their fast path.
+INSTANTIATE_TEST_SUITE_P(
+    Windows, Accepted,
+    testing::Values(
+        accepted_case{"many_records", repeat(rising, 20), repeat(rising_bytes, 20)},
+        accepted_case{"mixed_forms",
+                      repeat(rising, 5) + "  0 1\t2 3\r\n" + std::string(70, ' ') +
+                          "004 5 +6 7 8 9 10 11 12 13 14 15\n" + repeat(rising, 5),
+                      repeat(rising_bytes, 11)}),
+    [](const auto &c) { return std::string(c.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(
+    Windows, Rejected,
+    testing::Values(
+        rejected_case{"out_of_range_late", repeat(rising, 4) + "1 2 3 256 5\n", "5:7: 256 is out of range 0..255"},
+        rejected_case{"999_in_a_window", repeat(rising, 4) + "99 999 " + repeat(rising, 4), "5:4: 999 is out of range 0..255"},
+        rejected_case{"four_digits", repeat(rising, 4) + "1000 " + repeat(rising, 4), "5:1: 1000 is out of range 0..255"},
+        rejected_case{"letter_after_windows", repeat(rising, 4) + "7 q " + repeat(rising, 4),
+                      "5:3: expected a number, found 'q'"},
+        rejected_case{"incomplete_after_windows", repeat(rising, 4) + "1 2\n\n", "5: incomplete record: 2 of 16 numbers"}),
+    [](const auto &c) { return std::string(c.param.name); });
+
+TEST(Reader, WindowReadersAgreeOnRandomText)
+{
+    // Mostly the common form, with every kind of departure from it sprinkled
+    // in; each text is compared byte by byte against the slow way.
+    const char *const departures[] = {"  ", "\t", "\r\n", "\n\n", "+", "-", "0", "00", "256", "999", "1000",
+                                      "x", "\0", "\xff", ".", "\v", "\f", "-0", "255"};
+    std::mt19937 random(7);
+    for (int round = 0; round < 400; ++round) {
+        std::string text;
+        const int numbers = 16 * (1 + static_cast<int>(random() % 8));
+        for (int k = 0; k < numbers; ++k) {
+            text += std::to_string(random() % 256);
+            if (random() % 40 == 0) {
+                const char *d = departures[random() % std::size(departures)];
+                text.append(d, d[0] == '\0' ? 1 : std::strlen(d));
+            }
+            text += k % 16 == 15 ? '\n' : ' ';
+        }
+        if (round % 3 == 0)
+            text.resize(random() % (text.size() + 1));  // cut anywhere
+        read_all(text);
+    }
+}
 
 TEST(Reader, CountsLinesAndColumnsIn64Bits)
 {

@@ -35,8 +35,9 @@ int decode_track()
         return failure;
     }
 
+    const record_formatter format = best_record_formatter();
     unsigned char bytes[block_records * record_size];
-    char text[block_records * max_line_length];
+    char text[block_records * max_line_length + format_slack];
     // Bytes gathered for the record being built; they wait at the start of
     // bytes for the rest of their record to arrive.
     std::size_t assemble = 0;
@@ -49,7 +50,7 @@ int decode_track()
         if (got == 0)
             break;
         std::size_t records = (assemble + got) / record_size;
-        if (!replace_write(out, text, format_records(bytes, records, text))) {
+        if (!replace_write(out, text, format(bytes, records, text))) {
             report_system(program, "cannot write", track_file, out.error);
             return failure;
         }
