@@ -37,6 +37,7 @@ timing run(const std::vector<std::string> &argv, const fs::path &dir, const fs::
     std::vector<std::string> words = {BENCH_PEAK, peak_file.string()};
     words.insert(words.end(), argv.begin(), argv.end());
     std::vector<char *> args;
+    args.reserve(words.size() + 1);
     for (const std::string &a : words)
         args.push_back(const_cast<char *>(a.c_str()));
     args.push_back(nullptr);
@@ -58,7 +59,7 @@ timing run(const std::vector<std::string> &argv, const fs::path &dir, const fs::
     }
     auto stop = std::chrono::steady_clock::now();
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "trackbench: %s failed in %s\n", argv[0].c_str(), dir.c_str());
+        (void)std::fprintf(stderr, "trackbench: %s failed in %s\n", argv[0].c_str(), dir.c_str());
         std::exit(2);
     }
     long peak = 0;
@@ -96,10 +97,20 @@ long long parse_size(const char *text)
     char *end = nullptr;
     long long n = std::strtoll(text, &end, 10);
     switch (*end) {
-    case 'K': case 'k': n <<= 10; break;
-    case 'M': case 'm': n <<= 20; break;
-    case 'G': case 'g': n <<= 30; break;
-    default: break;
+    case 'K':
+    case 'k':
+        n <<= 10;
+        break;
+    case 'M':
+    case 'm':
+        n <<= 20;
+        break;
+    case 'G':
+    case 'g':
+        n <<= 30;
+        break;
+    default:
+        break;
     }
     return n;
 }
@@ -130,13 +141,13 @@ int main(int argc, char **argv)
         if (std::strcmp(argv[i], "--size") == 0)
             size = parse_size(argv[i + 1]);
         else if (std::strcmp(argv[i], "--rounds") == 0)
-            rounds = std::atoi(argv[i + 1]);
+            rounds = static_cast<int>(std::strtol(argv[i + 1], nullptr, 10));
         else if (std::strcmp(argv[i], "--dir") == 0)
             base = argv[i + 1];
     }
     size -= size % 16;
     if (size <= 0 || rounds < 1) {
-        std::fprintf(stderr, "usage: trackbench [--size BYTES[K|M|G]] [--rounds N] [--dir DIR]\n");
+        (void)std::fprintf(stderr, "usage: trackbench [--size BYTES[K|M|G]] [--rounds N] [--dir DIR]\n");
         return 2;
     }
 
@@ -172,8 +183,12 @@ int main(int argc, char **argv)
     std::vector<contender> all = {
         {"trackdec", {BENCH_TRACKDEC}, root / "dec", {}, {}, 0},
         {"literal decoder", {BENCH_LITERAL_DEC}, root / "dec-literal", {}, {}, 0},
-        {"od -An -v -tu1 -w16", {"od", "-An", "-v", "-tu1", "-w16", "talvor.vrd"}, root / "od",
-         root / "od" / "out.txt", {}, 0},
+        {"od -An -v -tu1 -w16",
+         {"od", "-An", "-v", "-tu1", "-w16", "talvor.vrd"},
+         root / "od",
+         root / "od" / "out.txt",
+         {},
+         0},
         {"trackenc", {BENCH_TRACKENC}, root / "enc", {}, {}, 0},
         {"literal encoder", {BENCH_LITERAL_ENC}, root / "enc-literal", {}, {}, 0},
         {"cat of the text", {"cat", "piste1.txt"}, root / "cat", root / "cat" / "out.txt", {}, 0},
@@ -204,27 +219,24 @@ int main(int argc, char **argv)
         std::printf("| %s | %.3f | %.3f | %.3f | %ld |\n", c.name, median(c.seconds),
                     *std::min_element(c.seconds.begin(), c.seconds.end()),
                     *std::max_element(c.seconds.begin(), c.seconds.end()), c.peak_kib);
-    std::printf("| trackdec, 1 KiB track | | | | %ld |\n| trackenc, 1 KiB track | | | | %ld |\n", small_dec,
-                small_enc);
+    std::printf("| trackdec, 1 KiB track | | | | %ld |\n| trackenc, 1 KiB track | | | | %ld |\n", small_dec, small_enc);
 
     auto m = [&](int i) { return median(all[static_cast<std::size_t>(i)].seconds); };
-    struct ratio {
+    const struct ratio {
         const char *name;
         double value;
         double target;
         bool at_least;
     } ratios[] = {
-        {"literal decoder / trackdec", m(1) / m(0), 12, true},
-        {"od / trackdec", m(2) / m(0), 30, true},
-        {"trackdec / cat of the text", m(0) / m(5), 1.1, false},
-        {"literal encoder / trackenc", m(4) / m(3), 15, true},
+        {"literal decoder / trackdec", m(1) / m(0), 12, true},   {"od / trackdec", m(2) / m(0), 30, true},
+        {"trackdec / cat of the text", m(0) / m(5), 1.1, false}, {"literal encoder / trackenc", m(4) / m(3), 15, true},
         {"trackenc / cat of the text", m(3) / m(5), 1.5, false},
     };
     std::printf("\n| ratio | measured | target | |\n|---|---|---|---|\n");
     for (const ratio &r : ratios) {
         bool met = r.at_least ? r.value >= r.target : r.value <= r.target;
-        std::printf("| %s | %.2f | %s %.1f | %s |\n", r.name, r.value, r.at_least ? "at least" : "at most",
-                    r.target, met ? "met" : "MISSED");
+        std::printf("| %s | %.2f | %s %.1f | %s |\n", r.name, r.value, r.at_least ? "at least" : "at most", r.target,
+                    met ? "met" : "MISSED");
     }
     long peak = std::max({all[0].peak_kib, all[3].peak_kib, small_dec, small_enc});
     std::printf("| peak memory of trackdec and trackenc | %ld KiB | at most 4096 KiB | %s |\n", peak,

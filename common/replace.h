@@ -17,19 +17,19 @@
 namespace track {
 
 struct replacement {
-    std::FILE *file = nullptr;  // where the new contents go
-    char temp[PATH_MAX] = {};   // the temporary file; empty when writing in place
-    char target[PATH_MAX] = {}; // the file to replace, symbolic links followed
-    bool existed = false;       // the target existed: keep its mode and owner
+    std::FILE *file = nullptr;   // where the new contents go
+    char temp[PATH_MAX] = {};    // the temporary file; empty when writing in place
+    char target[PATH_MAX] = {};  // the file to replace, symbolic links followed
+    bool existed = false;        // the target existed: keep its mode and owner
     mode_t mode = 0;
     uid_t owner = 0;
     gid_t group = 0;
-    int error = 0;              // errno of the first failure
+    int error = 0;  // errno of the first failure
 
     replacement() = default;
     replacement(const replacement &) = delete;
     replacement &operator=(const replacement &) = delete;
-    ~replacement();             // an unfinished replacement is abandoned
+    ~replacement();  // an unfinished replacement is abandoned
 };
 
 // Starts replacing the file `name` with a stream opened in `mode` ("w" or

@@ -6,9 +6,7 @@
 
 namespace track {
 
-namespace {
-
-void vreport(const char *program, const char *format, std::va_list args)
+void report(const char *program, const char *format, ...)
 {
     char line[1024];
     int used = std::snprintf(line, sizeof line, "%s: ", program);
@@ -16,7 +14,11 @@ void vreport(const char *program, const char *format, std::va_list args)
         return;
     auto at = static_cast<std::size_t>(used);
     if (at < sizeof line) {
-        int more = std::vsnprintf(line + at, sizeof line - at, format, args);
+        va_list args;
+        va_start(args, format);
+        // clang-tidy 14 wrongly takes args for uninitialized here.
+        int more = std::vsnprintf(line + at, sizeof line - at, format, args);  // NOLINT(clang-analyzer-valist.*)
+        va_end(args);
         if (more > 0)
             at += static_cast<std::size_t>(more);
     }
@@ -26,16 +28,6 @@ void vreport(const char *program, const char *format, std::va_list args)
     line[at++] = '\n';
     // Nothing sensible is left to do when standard error itself fails.
     (void)std::fwrite(line, 1, at, stderr);
-}
-
-}  // namespace
-
-void report(const char *program, const char *format, ...)
-{
-    std::va_list args;
-    va_start(args, format);
-    vreport(program, format, args);
-    va_end(args);
 }
 
 void report_system(const char *program, const char *what, const char *file, int errnum)

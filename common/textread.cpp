@@ -72,11 +72,11 @@ std::size_t whole_records(text_reader &r, unsigned char *out, std::size_t n)
 void describe_found(int found, char *buffer, std::size_t size)
 {
     if (found < 0)
-        std::snprintf(buffer, size, "end of file");
+        (void)std::snprintf(buffer, size, "end of file");
     else if (found >= 0x20 && found < 0x7f)
-        std::snprintf(buffer, size, "'%c'", found);
+        (void)std::snprintf(buffer, size, "'%c'", found);
     else
-        std::snprintf(buffer, size, "byte 0x%02X", static_cast<unsigned>(found));
+        (void)std::snprintf(buffer, size, "byte 0x%02X", static_cast<unsigned>(found));
 }
 
 }  // namespace
@@ -192,33 +192,33 @@ void describe_fault(const text_reader &r, char *buffer, std::size_t size)
     const std::uint64_t column = r.fault_column;
     switch (r.fault) {
     case text_fault::none:
-        std::snprintf(buffer, size, "no fault");
+        (void)std::snprintf(buffer, size, "no fault");
         break;
     case text_fault::not_a_number:
-        std::snprintf(buffer, size, "%" PRIu64 ":%" PRIu64 ": expected a number, found %s", line, column, found);
+        (void)std::snprintf(buffer, size, "%" PRIu64 ":%" PRIu64 ": expected a number, found %s", line, column, found);
         break;
     case text_fault::no_digit:
-        std::snprintf(buffer, size, "%" PRIu64 ":%" PRIu64 ": expected a digit after '%c', found %s", line,
-                      column, r.token_head[0], found);
+        (void)std::snprintf(buffer, size, "%" PRIu64 ":%" PRIu64 ": expected a digit after '%c', found %s", line,
+                            column, r.token_head[0], found);
         break;
     case text_fault::bad_ending:
-        std::snprintf(buffer, size, "%" PRIu64 ":%" PRIu64 ": expected a digit or white space, found %s", line,
-                      column, found);
+        (void)std::snprintf(buffer, size, "%" PRIu64 ":%" PRIu64 ": expected a digit or white space, found %s", line,
+                            column, found);
         break;
     case text_fault::out_of_range: {
         auto shown = static_cast<int>(sizeof r.token_head);
         if (r.token_length <= sizeof r.token_head)
-            std::snprintf(buffer, size, "%" PRIu64 ":%" PRIu64 ": %.*s is out of range 0..%d", line, column,
-                          static_cast<int>(r.token_length), r.token_head, max_value);
+            (void)std::snprintf(buffer, size, "%" PRIu64 ":%" PRIu64 ": %.*s is out of range 0..%d", line, column,
+                                static_cast<int>(r.token_length), r.token_head, max_value);
         else  // a number that long is shown by its start and its length
-            std::snprintf(buffer, size, "%" PRIu64 ":%" PRIu64 ": %.*s... (%" PRIu64
-                          " characters) is out of range 0..%d", line, column, shown, r.token_head,
-                          r.token_length, max_value);
+            (void)std::snprintf(buffer, size,
+                                "%" PRIu64 ":%" PRIu64 ": %.*s... (%" PRIu64 " characters) is out of range 0..%d", line,
+                                column, shown, r.token_head, r.token_length, max_value);
         break;
     }
     case text_fault::incomplete:
-        std::snprintf(buffer, size, "%" PRIu64 ": incomplete record: %d of %d numbers", line, r.filled,
-                      field_count);
+        (void)std::snprintf(buffer, size, "%" PRIu64 ": incomplete record: %d of %d numbers", line, r.filled,
+                            field_count);
         break;
     }
 }

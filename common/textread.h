@@ -27,7 +27,7 @@ enum class text_fault : std::uint8_t {
 
 struct text_reader {
     // Where the reader is. Lines and columns count from 1; columns in bytes.
-    std::uint64_t offset = 0;      // bytes taken so far
+    std::uint64_t offset = 0;  // bytes taken so far
     std::uint64_t line = 1;
     std::uint64_t line_start = 0;  // offset of the current line's first byte
 
@@ -38,12 +38,12 @@ struct text_reader {
     std::uint64_t token_line = 0;  // where the number began
     std::uint64_t token_column = 0;
     std::uint64_t token_length = 0;
-    char token_head[24] = {};      // its first characters, for messages
+    char token_head[24] = {};  // its first characters, for messages
 
     // The record being gathered, waiting for the rest of its numbers.
     unsigned char pending[record_size] = {};
-    int filled = 0;                // numbers of it read so far
-    std::uint64_t last_line = 0;   // line of the last number read
+    int filled = 0;               // numbers of it read so far
+    std::uint64_t last_line = 0;  // line of the last number read
 
     // The fast path for text in the common form; tests choose one.
     window_reader window = best_window_reader();
@@ -52,7 +52,7 @@ struct text_reader {
     text_fault fault = text_fault::none;
     std::uint64_t fault_line = 0;
     std::uint64_t fault_column = 0;
-    int found = -1;                // the offending byte, or -1 for end of text
+    int found = -1;  // the offending byte, or -1 for end of text
 };
 
 // The room read_text needs at out for `size` bytes of text.

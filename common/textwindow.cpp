@@ -33,7 +33,7 @@ std::uint64_t bytes_digit(std::uint64_t w)
 window_masks classify_portable(const unsigned char *p)
 {
     window_masks m{0, 0, 0};
-    for (int i = 0; i < 8; ++i) {
+    for (std::size_t i = 0; i < 8; ++i) {
         std::uint64_t w;
         std::memcpy(&w, p + 8 * i, sizeof w);
         m.digit |= gather_high_bits(bytes_digit(w)) << (8 * i);
@@ -75,7 +75,8 @@ window_result read_window(const unsigned char *p, unsigned char *out)
 window_run read_windows_portable(const unsigned char *p, const unsigned char *end, unsigned char *out)
 {
     window_run run;
-    while (end - (p + run.consumed) >= window_size && add_window(run, read_window(p + run.consumed, out + run.numbers))) {
+    while (end - (p + run.consumed) >= window_size &&
+           add_window(run, read_window(p + run.consumed, out + run.numbers))) {
     }
     return run;
 }

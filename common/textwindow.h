@@ -29,10 +29,10 @@ struct window_result {
 
 // What a run of windows took.
 struct window_run {
-    std::size_t consumed = 0;         // bytes
-    std::size_t numbers = 0;          // values stored
-    std::uint64_t lines = 0;          // line feeds among the bytes
-    std::size_t line_start = 0;       // the byte after the last of them
+    std::size_t consumed = 0;    // bytes
+    std::size_t numbers = 0;     // values stored
+    std::uint64_t lines = 0;     // line feeds among the bytes
+    std::size_t line_start = 0;  // the byte after the last of them
     bool last_number_ends_line = false;
 };
 

@@ -6,8 +6,12 @@
 #include <immintrin.h>
 
 // Only what follows may use AVX2; it runs where best_window_reader found it.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2")
+#endif
 
 namespace track {
 
@@ -44,17 +48,15 @@ __m256i digit_values(__m256i bytes, __m256i &is_digit)
     const __m256i tens = digit_values(load(p - 1), is_digit1);
     const __m256i hundreds = _mm256_and_si256(digit_values(load(p - 2), is_digit2), is_digit1);
 
-    const __m256i times10 = _mm256_setr_epi8(0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 0, 0, 0, 0, 0, 0, 0, 10, 20,
-                                             30, 40, 50, 60, 70, 80, 90, 0, 0, 0, 0, 0, 0);
-    const __m256i times100 = _mm256_setr_epi8(0, 100, static_cast<char>(200), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                                              0, 0, 0, 100, static_cast<char>(200), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                                              0, 0, 0);
+    const __m256i times10 = _mm256_setr_epi8(0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 0, 0, 0, 0, 0, 0, 0, 10, 20, 30, 40,
+                                             50, 60, 70, 80, 90, 0, 0, 0, 0, 0, 0);
+    const __m256i times100 = _mm256_setr_epi8(0, 100, static_cast<char>(200), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                              100, static_cast<char>(200), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
     const __m256i low = _mm256_add_epi8(units, _mm256_shuffle_epi8(times10, tens));  // at most 99
     const __m256i h = _mm256_shuffle_epi8(times100, hundreds);
     const __m256i value = _mm256_add_epi8(low, h);
     // Past 255: a hundreds digit above 2, or a sum that wrapped around.
-    const __m256i wrapped = _mm256_xor_si256(_mm256_cmpeq_epi8(_mm256_max_epu8(value, h), value),
-                                             _mm256_set1_epi8(-1));
+    const __m256i wrapped = _mm256_xor_si256(_mm256_cmpeq_epi8(_mm256_max_epu8(value, h), value), _mm256_set1_epi8(-1));
     const __m256i over = _mm256_or_si256(_mm256_cmpgt_epi8(hundreds, _mm256_set1_epi8(2)), wrapped);
     _mm256_storeu_si256(reinterpret_cast<__m256i *>(values), value);
 
@@ -99,7 +101,7 @@ std::uint64_t join(std::uint32_t low, std::uint32_t high)
         return {};
     // Eight bytes at a time, a fixed number of steps: no branch to mispredict.
     int n = 0;
-    for (int group = 0; group < 8; ++group) {
+    for (std::size_t group = 0; group < 8; ++group) {
         const gather &g = gathers[(span.ends >> (8 * group)) & 0xff];
         const __m128i picked = _mm_shuffle_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(values + 8 * group)),
                                                 _mm_loadl_epi64(reinterpret_cast<const __m128i *>(g.order)));
@@ -114,11 +116,16 @@ std::uint64_t join(std::uint32_t low, std::uint32_t high)
 window_run read_windows_avx2(const unsigned char *p, const unsigned char *end, unsigned char *out)
 {
     window_run run;
-    while (end - (p + run.consumed) >= window_size && add_window(run, read_window(p + run.consumed, out + run.numbers))) {
+    while (end - (p + run.consumed) >= window_size &&
+           add_window(run, read_window(p + run.consumed, out + run.numbers))) {
     }
     return run;
 }
 
 }  // namespace track
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif

@@ -8,7 +8,7 @@
 namespace track {
 
 // The longest line: sixteen three-digit numbers, each with its separator.
-inline constexpr std::size_t max_line_length = field_count * 4;
+inline constexpr std::size_t max_line_length = std::size_t{field_count} * 4;
 // Formatters may write this many bytes past the end of their text.
 inline constexpr std::size_t format_slack = 16;
 

@@ -8,8 +8,12 @@
 #include <immintrin.h>
 
 // Only what follows may use AVX2; it runs where best_record_formatter found it.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2")
+#endif
 
 namespace track {
 
@@ -50,6 +54,13 @@ void split(__m256i v, __m256i &hundreds, __m256i &tens, __m256i &units)
     units = _mm256_sub_epi16(rest, _mm256_mullo_epi16(tens, _mm256_set1_epi16(10)));
 }
 
+// One bit per byte of b: whether it is at least v.
+std::uint32_t at_least(__m256i b, char v)
+{
+    return static_cast<std::uint32_t>(
+        _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_max_epu8(b, _mm256_set1_epi8(v)), b)));
+}
+
 char *put_group(char *out, __m128i group, unsigned index)
 {
     const squeeze &s = squeezes[index];
@@ -65,9 +76,9 @@ std::size_t format_records_avx2(const unsigned char *bytes, std::size_t count, c
     const __m256i zero = _mm256_setzero_si256();
     const __m256i digit0 = _mm256_set1_epi8('0');
     // Each 128-bit lane holds one record: its separators end with a line feed.
-    const __m256i separators = _mm256_setr_epi8(' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
-                                                ' ', '\n', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
-                                                ' ', ' ', ' ', ' ', '\n');
+    const __m256i separators =
+        _mm256_setr_epi8(' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', '\n', ' ', ' ', ' ',
+                         ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', '\n');
     char *at = out;
     std::size_t i = 0;
     for (; i + 2 <= count; i += 2) {
@@ -78,12 +89,8 @@ std::size_t format_records_avx2(const unsigned char *bytes, std::size_t count, c
         const __m256i h = _mm256_add_epi8(_mm256_packus_epi16(h0, h1), digit0);
         const __m256i t = _mm256_add_epi8(_mm256_packus_epi16(t0, t1), digit0);
         const __m256i u = _mm256_add_epi8(_mm256_packus_epi16(u0, u1), digit0);
-        const auto at_least = [&](char v) {
-            return static_cast<std::uint32_t>(
-                _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_max_epu8(b, _mm256_set1_epi8(v)), b)));
-        };
-        const std::uint32_t ten = at_least(10);
-        const std::uint32_t hundred = at_least(100);
+        const std::uint32_t ten = at_least(b, 10);
+        const std::uint32_t hundred = at_least(b, 100);
 
         // Per lane: hundreds, tens, units, separator for numbers 0-3, 4-7, 8-11, 12-15.
         const __m256i ht_low = _mm256_unpacklo_epi8(h, t);
@@ -93,7 +100,8 @@ std::size_t format_records_avx2(const unsigned char *bytes, std::size_t count, c
         const __m256i groups[4] = {_mm256_unpacklo_epi16(ht_low, us_low), _mm256_unpackhi_epi16(ht_low, us_low),
                                    _mm256_unpacklo_epi16(ht_high, us_high), _mm256_unpackhi_epi16(ht_high, us_high)};
         for (unsigned g = 0; g < 4; ++g)
-            at = put_group(at, _mm256_castsi256_si128(groups[g]), (ten >> (4 * g) & 15) | (hundred >> (4 * g) & 15) << 4);
+            at = put_group(at, _mm256_castsi256_si128(groups[g]),
+                           (ten >> (4 * g) & 15) | (hundred >> (4 * g) & 15) << 4);
         for (unsigned g = 0; g < 4; ++g)
             at = put_group(at, _mm256_extracti128_si256(groups[g], 1),
                            (ten >> (16 + 4 * g) & 15) | (hundred >> (16 + 4 * g) & 15) << 4);
@@ -105,4 +113,8 @@ std::size_t format_records_avx2(const unsigned char *bytes, std::size_t count, c
 
 }  // namespace track
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif

@@ -45,8 +45,7 @@ inline constexpr std::int32_t trame::*const fields[field_count] = {
 
 // One line of the track file, as printf would write a record. The writer
 // produces exactly this text; the reader accepts it and any other white space.
-inline constexpr char record_pattern[] =
-    "%d %d %d %d %d %d %d %d %d %d %d %d %d %d %d %d\n";
+inline constexpr char record_pattern[] = "%d %d %d %d %d %d %d %d %d %d %d %d %d %d %d %d\n";
 
 inline constexpr char track_file[] = "piste1.txt";   // text form
 inline constexpr char record_file[] = "talvor.vrd";  // binary form

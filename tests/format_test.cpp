@@ -17,8 +17,8 @@ std::string with_pattern(const unsigned char *bytes, std::size_t count)
         char line[100];
         int n = std::snprintf(line, sizeof line, track::record_pattern, t.quelpiano, t.quelpiano1, t.quelpiano2,
                               t.quelpiano3, t.quelpiano4, t.quelpiano5, t.quelpiano6, t.quelpiano7, t.quelpiano8,
-                              t.quelpiano9, t.quelpiano10, t.quelpiano11, t.quelpiano12, t.quelpiano13,
-                              t.quelpiano14, t.quelpiano15);
+                              t.quelpiano9, t.quelpiano10, t.quelpiano11, t.quelpiano12, t.quelpiano13, t.quelpiano14,
+                              t.quelpiano15);
         text.append(line, static_cast<std::size_t>(n));
     }
     return text;
@@ -55,7 +55,8 @@ TEST_P(Writer, KnownLines)
         {{0}, "0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0\n"},
         {{255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255},
          "255 255 255 255 255 255 255 255 255 255 255 255 255 255 255 255\n"},
-        {{0x80, 9, 10, 99, 100, 199, 200, 0, 0, 0, 0, 0, 0, 0, 0, 0x80}, "128 9 10 99 100 199 200 0 0 0 0 0 0 0 0 128\n"},
+        {{0x80, 9, 10, 99, 100, 199, 200, 0, 0, 0, 0, 0, 0, 0, 0, 0x80},
+         "128 9 10 99 100 199 200 0 0 0 0 0 0 0 0 128\n"},
     };
     for (const line_case &c : cases) {
         EXPECT_EQ(format(c.record, 1), c.line);

@@ -12,7 +12,7 @@ namespace track_test {
 
 struct run_options {
     std::vector<std::string> args{};  // after the program name
-    long file_size_limit = -1;      // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored
+    long file_size_limit = -1;        // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored
     int umask = -1;
 };
 

@@ -50,8 +50,7 @@ TEST(Trackdec, DecodesWholeRecords)
         {std::string(16, '\x80'), "128 128 128 128 128 128 128 128 128 128 128 128 128 128 128 128\n", ""},
         {byte_run(0, 16) + "\x01", rising,
          "trackdec: talvor.vrd: ignored 1 trailing byte that does not make a whole record\n"},
-        {byte_run(0, 31), rising,
-         "trackdec: talvor.vrd: ignored 15 trailing bytes that do not make a whole record\n"},
+        {byte_run(0, 31), rising, "trackdec: talvor.vrd: ignored 15 trailing bytes that do not make a whole record\n"},
         {byte_run(0, 16) + std::string(16, '\xff'), rising + all_255, ""},
     };
     for (const decode_case &c : cases) {
@@ -89,22 +88,24 @@ TEST_P(TrackdecFails, LeavesTheTrackFileAsItWas)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, TrackdecFails,
-    testing::Values(
-        failure_case{"missing_records", [](const scratch &) {}, "Error in opening file: No such file or directory"},
-        failure_case{"records_are_a_directory", [](const scratch &s) { fs::create_directory(s / "talvor.vrd"); },
-                     "trackdec: cannot read talvor.vrd: Is a directory"},
-        failure_case{"file_size_limit",
-                     [](const scratch &s) { write_file(s / "talvor.vrd", random_bytes(16 * 10000, 1)); },
-                     "trackdec: cannot write piste1.txt: File too large", 100000},
-        failure_case{"track_is_a_directory",
-                     [](const scratch &s) {
-                         write_file(s / "talvor.vrd", byte_run(0, 16));
-                         fs::create_directory(s / "piste1.txt");
-                     },
-                     "trackdec: cannot write piste1.txt: Is a directory"}),
-    [](const auto &c) { return std::string(c.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, TrackdecFails,
+                         testing::Values(failure_case{"missing_records", [](const scratch &) {},
+                                                      "Error in opening file: No such file or directory"},
+                                         failure_case{"records_are_a_directory",
+                                                      [](const scratch &s) { fs::create_directory(s / "talvor.vrd"); },
+                                                      "trackdec: cannot read talvor.vrd: Is a directory"},
+                                         failure_case{"file_size_limit",
+                                                      [](const scratch &s) {
+                                                          write_file(s / "talvor.vrd", random_bytes(16 * 10000, 1));
+                                                      },
+                                                      "trackdec: cannot write piste1.txt: File too large", 100000},
+                                         failure_case{"track_is_a_directory",
+                                                      [](const scratch &s) {
+                                                          write_file(s / "talvor.vrd", byte_run(0, 16));
+                                                          fs::create_directory(s / "piste1.txt");
+                                                      },
+                                                      "trackdec: cannot write piste1.txt: Is a directory"}),
+                         [](const auto &c) { return std::string(c.param.name); });
 
 TEST(Trackdec, InterruptLeavesTheTrackFile)
 {
@@ -147,8 +148,7 @@ TEST(RoundTrip, TrackFilesComeBackCanonical)
     } const cases[] = {
         {rising + rising, rising + rising},
         {"0 1 2 3 4 5 6 7\r\n8 9 10 11 12 13 14 15\r\n", rising},
-        {"\n\t+0 001 2 3 4 5 6 7 8 9 10 11 12 13 14 0015 -0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15",
-         rising + rising},
+        {"\n\t+0 001 2 3 4 5 6 7 8 9 10 11 12 13 14 0015 -0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15", rising + rising},
     };
     for (const text_case &c : cases) {
         scratch s;

@@ -13,7 +13,7 @@ namespace track {
 namespace {
 
 constexpr char program[] = "trackenc";
-constexpr std::size_t block_size = 256 * 1024;
+constexpr std::size_t block_size = std::size_t{256} * 1024;
 
 }  // namespace
 
