@@ -5,13 +5,10 @@
 #include <array>
 #include <immintrin.h>
 
+#include "avx2.h"
+
 // Only what follows may use AVX2; it runs where best_window_reader found it.
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2")
-#endif
+TRACK_AVX2_BEGIN
 
 namespace track {
 
@@ -124,8 +121,4 @@ window_run read_windows_avx2(const unsigned char *p, const unsigned char *end, u
 
 }  // namespace track
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+TRACK_AVX2_END

@@ -7,13 +7,10 @@
 #include <cstdint>
 #include <immintrin.h>
 
+#include "avx2.h"
+
 // Only what follows may use AVX2; it runs where best_record_formatter found it.
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2")
-#endif
+TRACK_AVX2_BEGIN
 
 namespace track {
 
@@ -113,8 +110,4 @@ std::size_t format_records_avx2(const unsigned char *bytes, std::size_t count, c
 
 }  // namespace track
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+TRACK_AVX2_END
