@@ -5,7 +5,7 @@
 #include <array>
 #include <immintrin.h>
 
-#include "avx2.h"
+#include "simd.h"
 
 // Only what follows may use AVX2; it runs where best_window_reader found it.
 TRACK_AVX2_BEGIN
@@ -121,4 +121,4 @@ window_run read_windows_avx2(const unsigned char *p, const unsigned char *end, u
 
 }  // namespace track
 
-TRACK_AVX2_END
+TRACK_SIMD_END

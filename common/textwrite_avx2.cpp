@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <immintrin.h>
 
-#include "avx2.h"
+#include "simd.h"
 
 // Only what follows may use AVX2; it runs where best_record_formatter found it.
 TRACK_AVX2_BEGIN
@@ -110,4 +110,4 @@ std::size_t format_records_avx2(const unsigned char *bytes, std::size_t count, c
 
 }  // namespace track
 
-TRACK_AVX2_END
+TRACK_SIMD_END

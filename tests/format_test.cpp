@@ -1,4 +1,4 @@
-// Both track file writers must give exactly what the record pattern prints.
+// Every track file writer must give exactly what the record pattern prints.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -35,6 +35,8 @@ protected:
     {
         if (GetParam().format == track::format_records_avx2 && !__builtin_cpu_supports("avx2"))
             GTEST_SKIP() << "no AVX2 on this processor";
+        if (GetParam().format == track::format_records_avx512 && !track::have_avx512_formatting())
+            GTEST_SKIP() << "no AVX-512 VBMI2 on this processor";
     }
 
     std::string format(const unsigned char *bytes, std::size_t count)
@@ -73,7 +75,7 @@ TEST_P(Writer, AgreesWithThePatternOnRandomRecords)
     std::vector<unsigned char> records(16 * 1001);
     for (unsigned char &b : records)
         b = static_cast<unsigned char>(random());
-    for (std::size_t count : {0u, 1u, 2u, 3u, 1000u, 1001u})
+    for (std::size_t count : {0u, 1u, 2u, 3u, 4u, 5u, 7u, 1000u, 1001u})
         EXPECT_EQ(format(records.data(), count), with_pattern(records.data(), count)) << count << " records";
 }
 
@@ -85,9 +87,10 @@ TEST_P(Writer, EveryByteValueInEveryPosition)
     EXPECT_EQ(format(records.data(), 256), with_pattern(records.data(), 256));
 }
 
-INSTANTIATE_TEST_SUITE_P(Both, Writer,
+INSTANTIATE_TEST_SUITE_P(All, Writer,
                          testing::Values(writer{"portable", track::format_records_portable},
-                                         writer{"avx2", track::format_records_avx2}),
+                                         writer{"avx2", track::format_records_avx2},
+                                         writer{"avx512", track::format_records_avx512}),
                          [](const auto &c) { return std::string(c.param.name); });
 
 }  // namespace
