@@ -65,12 +65,4 @@ inline trame record_from_bytes(const unsigned char *bytes)
     return t;
 }
 
-// A record's sixteen bytes. Fields must hold 0..255; the reader checks that
-// before a record is built.
-inline void record_to_bytes(const trame &t, unsigned char *bytes)
-{
-    for (int k = 0; k < field_count; ++k)
-        bytes[k] = static_cast<unsigned char>(t.*fields[k]);
-}
-
 }  // namespace track
