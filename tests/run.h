@@ -2,8 +2,6 @@
 #pragma once
 
 #include <filesystem>
-#include <functional>
-#include <ostream>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -45,21 +43,11 @@ struct scratch {
 
 std::string read_file(const std::filesystem::path &path);
 void write_file(const std::filesystem::path &path, const std::string &bytes);
-// The names in dir, sorted, ignoring the files that hold a run's output.
+// The names in dir, sorted (a run's captured output lies beside dir).
 std::vector<std::string> listing(const std::filesystem::path &dir);
 
 // Waits up to five seconds for dir to hold count entries (a program's
 // temporary file to appear); false if it never does.
 bool wait_for_entries(const std::filesystem::path &dir, std::size_t count);
-
-// A failing run: what to put in the directory, and the one line expected.
-struct failure_case {
-    const char *name;
-    std::function<void(const scratch &)> setup;
-    std::string message;
-    long file_size_limit = -1;
-};
-
-void PrintTo(const failure_case &c, std::ostream *os);
 
 }  // namespace track_test

@@ -1,0 +1,277 @@
+// Both programs end to end: the real binaries, each run in a directory of
+// its own.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <functional>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "run.h"
+
+namespace fs = std::filesystem;
+using namespace track_test;
+
+namespace {
+
+struct program {
+    std::string path;
+    std::string input;
+    std::string output;
+    int failure_status;
+};
+
+const program enc{TRACKENC_PATH, "piste1.txt", "talvor.vrd", 1};
+const program dec{TRACKDEC_PATH, "talvor.vrd", "piste1.txt", 255};
+const std::string old_output = "what the output file held before the run\n";
+const std::string rising = "0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15\n";
+const std::string all_255 = "255 255 255 255 255 255 255 255 255 255 255 255 255 255 255 255\n";
+
+std::string byte_run(int from, int count)
+{
+    std::string s;
+    for (int i = 0; i < count; ++i)
+        s.push_back(static_cast<char>(from + i));
+    return s;
+}
+
+std::string random_bytes(std::size_t size, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::string s(size, '\0');
+    for (char &c : s)
+        c = static_cast<char>(random() & 0xff);
+    return s;
+}
+
+std::string repeat(const std::string &s, int n)
+{
+    std::string r;
+    for (int i = 0; i < n; ++i)
+        r += s;
+    return r;
+}
+
+TEST(Programs, ConvertAndReplaceTheOldOutput)
+{
+    struct valid_case {
+        const program &p;
+        std::string input;
+        std::string output;
+        std::string err;
+    } const cases[] = {
+        {enc, "", "", ""},  // an existing record file is emptied
+        {enc, " \n\r\n\t", "", ""},
+        {enc, repeat(rising, 3), repeat(byte_run(0, 16), 3), ""},
+        {dec, "", "", ""},
+        {dec, byte_run(0, 16) + std::string(16, '\xff'), rising + all_255, ""},
+        {dec, std::string(16, '\x80'), "128 128 128 128 128 128 128 128 128 128 128 128 128 128 128 128\n", ""},
+        {dec, byte_run(0, 17), rising,
+         "trackdec: talvor.vrd: ignored 1 trailing byte that does not make a whole record\n"},
+        {dec, byte_run(0, 31), rising,
+         "trackdec: talvor.vrd: ignored 15 trailing bytes that do not make a whole record\n"},
+    };
+    for (const valid_case &c : cases) {
+        scratch s;
+        write_file(s / c.p.input, c.input);
+        write_file(s / c.p.output, old_output);
+        outcome o = run(c.p.path, s.dir, {.args = {"ignored", "--help"}});
+        EXPECT_EQ(o.status, 0);
+        EXPECT_EQ(o.out, "");
+        EXPECT_EQ(o.err, c.err);
+        EXPECT_EQ(read_file(s / c.p.output), c.output) << c.p.path << " on " << testing::PrintToString(c.input);
+        EXPECT_EQ(listing(s.dir), (std::vector<std::string>{"piste1.txt", "talvor.vrd"}));
+    }
+}
+
+TEST(Replacement, NewFileGetsTheUmask)
+{
+    scratch s;
+    write_file(s / "piste1.txt", rising);
+    EXPECT_EQ(run(enc.path, s.dir, {.umask = 027}).status, 0);
+    EXPECT_EQ(fs::status(s / "talvor.vrd").permissions(), fs::perms(0640));
+}
+
+TEST(Replacement, KeepsModeAndSymbolicLink)
+{
+    scratch s;
+    write_file(s / "piste1.txt", rising);
+    fs::create_directory(s / "data");
+    write_file(s / "data/real.vrd", old_output);
+    fs::permissions(s / "data/real.vrd", fs::perms(0604));
+    fs::create_symlink("data/real.vrd", s / "talvor.vrd");
+    outcome o = run(enc.path, s.dir);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_TRUE(fs::is_symlink(s / "talvor.vrd"));
+    EXPECT_EQ(read_file(s / "data/real.vrd"), byte_run(0, 16));
+    EXPECT_EQ(fs::status(s / "data/real.vrd").permissions(), fs::perms(0604));
+    EXPECT_EQ(listing(s / "data"), std::vector<std::string>{"real.vrd"});
+}
+
+TEST(Replacement, WritesDevicesInPlace)
+{
+    scratch s;
+    write_file(s / "piste1.txt", rising);
+    fs::create_symlink("/dev/null", s / "talvor.vrd");
+    outcome o = run(enc.path, s.dir);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+}
+
+// A failing run: what to put in the directory, and the one line expected.
+struct failure_case {
+    const char *name;
+    const program *p;
+    std::function<void(const scratch &)> setup;
+    std::string message;
+    long file_size_limit = -1;
+};
+
+void PrintTo(const failure_case &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class Fails : public testing::TestWithParam<failure_case> {};
+
+// Every failure: the status, one line, the old output file byte for byte (or
+// still absent), and no temporary file left. Each case runs with and without
+// an old output file.
+TEST_P(Fails, LeavesTheOutputAsItWas)
+{
+    const failure_case &c = GetParam();
+    for (bool had_output : {true, false}) {
+        scratch s;
+        c.setup(s);
+        const fs::path output = s / c.p->output;
+        if (had_output && !fs::exists(fs::symlink_status(output)))
+            write_file(output, old_output);
+        const auto before = listing(s.dir);
+        const std::string old = fs::is_regular_file(output) ? read_file(output) : "";
+        outcome o = run(c.p->path, s.dir, {.file_size_limit = c.file_size_limit});
+        EXPECT_EQ(o.status, c.p->failure_status);
+        EXPECT_EQ(o.err, c.message + "\n");
+        EXPECT_EQ(o.out, "");
+        EXPECT_EQ(listing(s.dir), before);
+        if (fs::is_regular_file(output)) {
+            EXPECT_EQ(read_file(output), old);
+        }
+    }
+}
+
+auto file(const std::string &name, const std::string &bytes)
+{
+    return [name, bytes](const scratch &s) { write_file(s / name, bytes); };
+}
+
+auto directory(const std::string &name, const std::string &input = {}, const std::string &bytes = {})
+{
+    return [=](const scratch &s) {
+        fs::create_directory(s / name);
+        if (!input.empty())
+            write_file(s / input, bytes);
+    };
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Trackenc, Fails,
+    testing::Values(failure_case{"missing_input", &enc, [](const scratch &) {},
+                                 "trackenc: cannot open piste1.txt: No such file or directory"},
+                    failure_case{"input_is_a_directory", &enc, directory("piste1.txt"),
+                                 "trackenc: cannot read piste1.txt: Is a directory"},
+                    failure_case{"letter", &enc, file("piste1.txt", rising + "1 2 b"),
+                                 "trackenc: piste1.txt:2:5: expected a number, found 'b'"},
+                    failure_case{"out_of_range", &enc, file("piste1.txt", rising + rising + "\n 256"),
+                                 "trackenc: piste1.txt:4:2: 256 is out of range 0..255"},
+                    failure_case{"negative", &enc, file("piste1.txt", rising + "-1 "),
+                                 "trackenc: piste1.txt:2:1: -1 is out of range 0..255"},
+                    failure_case{"incomplete", &enc, file("piste1.txt", rising + "1 2 3\n\n"),
+                                 "trackenc: piste1.txt:2: incomplete record: 3 of 16 numbers"},
+                    failure_case{"file_size_limit", &enc, file("piste1.txt", repeat(rising, 40000)),
+                                 "trackenc: cannot write talvor.vrd: File too large", 100000},
+                    failure_case{"output_is_a_directory", &enc, directory("talvor.vrd", "piste1.txt", rising),
+                                 "trackenc: cannot write talvor.vrd: Is a directory"},
+                    failure_case{"output_directory_missing", &enc,
+                                 [](const scratch &s) {
+                                     write_file(s / "piste1.txt", rising);
+                                     fs::create_symlink("nowhere/talvor.vrd", s / "talvor.vrd");
+                                 },
+                                 "trackenc: cannot write talvor.vrd: No such file or directory"}),
+    [](const auto &c) { return std::string(c.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(
+    Trackdec, Fails,
+    testing::Values(failure_case{"missing_input", &dec, [](const scratch &) {},
+                                 "Error in opening file: No such file or directory"},
+                    failure_case{"input_is_a_directory", &dec, directory("talvor.vrd"),
+                                 "trackdec: cannot read talvor.vrd: Is a directory"},
+                    failure_case{"file_size_limit", &dec, file("talvor.vrd", random_bytes(16 * 10000, 1)),
+                                 "trackdec: cannot write piste1.txt: File too large", 100000},
+                    failure_case{"output_is_a_directory", &dec, directory("piste1.txt", "talvor.vrd", byte_run(0, 16)),
+                                 "trackdec: cannot write piste1.txt: Is a directory"}),
+    [](const auto &c) { return std::string(c.param.name); });
+
+TEST(Programs, SignalRemovesTheTemporaryFile)
+{
+    // The input is a FIFO that never ends: the run stays in its loop, with
+    // its temporary file made, until the signal comes.
+    struct signal_case {
+        const program &p;
+        int sig;
+        std::string data;
+    } const cases[] = {
+        {enc, SIGINT, rising}, {enc, SIGTERM, rising}, {enc, SIGHUP, rising}, {dec, SIGINT, random_bytes(1 << 20, 2)}};
+    for (const signal_case &c : cases) {
+        scratch s;
+        write_file(s / c.p.output, old_output);
+        ASSERT_EQ(mkfifo((s / c.p.input).c_str(), 0600), 0);
+        started p = start(c.p.path, s.dir);
+        int fifo = open((s / c.p.input).c_str(), O_WRONLY);  // waits for the program to open it
+        ASSERT_GE(fifo, 0);
+        ASSERT_EQ(write(fifo, c.data.data(), c.data.size()), static_cast<ssize_t>(c.data.size()));
+        EXPECT_TRUE(wait_for_entries(s.dir, 3));
+        kill(p.pid, c.sig);
+        outcome o = finish(p);
+        close(fifo);
+        EXPECT_EQ(o.signal, c.sig);
+        EXPECT_EQ(read_file(s / c.p.output), old_output);
+        EXPECT_EQ(listing(s.dir), (std::vector<std::string>{"piste1.txt", "talvor.vrd"}));
+    }
+}
+
+TEST(RoundTrip, RecordFilesComeBackByteForByte)
+{
+    // Sizes around the programs' block sizes, and a partial record lost.
+    const std::size_t records[] = {0, 1, 3, 4095, 4096, 4097, 20000, 70001};
+    for (std::size_t n : records) {
+        scratch s;
+        std::string bytes = random_bytes(16 * n, static_cast<unsigned>(n));
+        write_file(s / "talvor.vrd", bytes + "\x07\x08\x09");
+        ASSERT_EQ(run(dec.path, s.dir).status, 0);
+        ASSERT_EQ(run(enc.path, s.dir).status, 0);
+        EXPECT_EQ(read_file(s / "talvor.vrd"), bytes) << n << " records";
+    }
+}
+
+TEST(RoundTrip, TrackFilesComeBackCanonical)
+{
+    struct text_case {
+        std::string text;
+        std::string canonical;
+    } const cases[] = {
+        {rising + rising, rising + rising},
+        {"0 1 2 3 4 5 6 7\r\n8 9 10 11 12 13 14 15\r\n", rising},
+        {"\n\t+0 001 2 3 4 5 6 7 8 9 10 11 12 13 14 0015 -0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15", rising + rising},
+    };
+    for (const text_case &c : cases) {
+        scratch s;
+        write_file(s / "piste1.txt", c.text);
+        ASSERT_EQ(run(enc.path, s.dir).status, 0);
+        ASSERT_EQ(run(dec.path, s.dir).status, 0);
+        EXPECT_EQ(read_file(s / "piste1.txt"), c.canonical);
+    }
+}
+
+}  // namespace
