@@ -1,6 +1,9 @@
 #include "input.h"
 
 #include <cerrno>
+#include <sys/types.h>
+
+static_assert(sizeof(off_t) == 8, "files past 2 GiB need 64-bit file offsets");
 
 namespace track {
 

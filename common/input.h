@@ -6,6 +6,11 @@
 
 namespace track {
 
+// Both programs read in large blocks: the text in 256 KiB, the records in
+// 64 KiB (4096 records).
+inline constexpr std::size_t text_block_size = std::size_t{256} * 1024;
+inline constexpr std::size_t record_block_size = std::size_t{64} * 1024;
+
 struct input_file {
     std::FILE *file = nullptr;
 

@@ -1,8 +1,38 @@
-// Marks a stretch of a source file as compiled for a vector extension, for
-// the functions that run only where the processor was found to have it.
-// Everything before the BEGIN, headers included, stays portable.
+// The processor-specific regions of the kernels. Each region is a target
+// string and, right beside it, the run-time check of exactly the features
+// that string enables: a kernel compiled in a region runs only where its
+// check passed. Only x86-64 has such regions; every other processor, and a
+// build with TRACK_SIMD=OFF, compiles the portable kernels alone.
 #pragma once
 
+#if defined(__x86_64__) && !defined(TRACK_PORTABLE_ONLY)
+#define TRACK_X86_KERNELS 1
+#else
+#define TRACK_X86_KERNELS 0
+#endif
+
+#if TRACK_X86_KERNELS
+
+namespace track {
+
+// "avx2"
+inline bool have_avx2_region()
+{
+    return __builtin_cpu_supports("avx2");
+}
+
+// "avx512f,avx512bw,avx512vbmi,avx512vbmi2,bmi2,popcnt"
+inline bool have_avx512_region()
+{
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+           __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vbmi2") &&
+           __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
+}
+
+}  // namespace track
+
+// Everything between a BEGIN and the END is compiled for that region;
+// everything before the BEGIN, headers included, stays portable.
 // clang-format off
 #if defined(__clang__)
 #define TRACK_AVX2_BEGIN _Pragma("clang attribute push(__attribute__((target(\"avx2\"))), apply_to = function)")
@@ -14,3 +44,5 @@
 #define TRACK_SIMD_END _Pragma("GCC pop_options")
 #endif
 // clang-format on
+
+#endif

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "kernels.h"
 #include "textwindow.h"
 #include "trame.h"
 
@@ -46,7 +47,7 @@ struct text_reader {
     std::uint64_t last_line = 0;  // line of the last number read
 
     // The fast path for text in the common form; tests choose one.
-    window_reader window = best_window_reader();
+    window_reader window = first_that_runs(window_kernels());
 
     // The first fault, once there is one; the reader takes no more text.
     text_fault fault = text_fault::none;

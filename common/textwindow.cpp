@@ -30,12 +30,22 @@ std::uint64_t bytes_digit(std::uint64_t w)
     return ~(((x & ~high) + ones * 0x76) | x) & high;
 }
 
+// Eight bytes as a number whose byte k is bits 8k..8k+7, whatever the
+// processor's byte order.
+std::uint64_t load_little_endian(const unsigned char *p)
+{
+    std::uint64_t w;
+    std::memcpy(&w, p, sizeof w);
+    if constexpr (std::endian::native == std::endian::big)
+        w = __builtin_bswap64(w);
+    return w;
+}
+
 window_masks classify_portable(const unsigned char *p)
 {
     window_masks m{0, 0, 0};
     for (std::size_t i = 0; i < 8; ++i) {
-        std::uint64_t w;
-        std::memcpy(&w, p + 8 * i, sizeof w);
+        const std::uint64_t w = load_little_endian(p + 8 * i);
         m.digit |= gather_high_bits(bytes_digit(w)) << (8 * i);
         m.blank |= gather_high_bits(bytes_equal(w, ' ')) << (8 * i);
         m.newline |= gather_high_bits(bytes_equal(w, '\n')) << (8 * i);
@@ -79,11 +89,6 @@ window_run read_windows_portable(const unsigned char *p, const unsigned char *en
            add_window(run, read_window(p + run.consumed, out + run.numbers))) {
     }
     return run;
-}
-
-window_reader best_window_reader()
-{
-    return __builtin_cpu_supports("avx2") ? read_windows_avx2 : read_windows_portable;
 }
 
 }  // namespace track

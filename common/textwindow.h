@@ -1,8 +1,8 @@
 // The reader's fast path: 64 bytes of text at a time, in the common form of
 // numbers of one to three digits each followed by a single blank or line
-// feed. Two implementations give the same results: a portable one in plain
-// integer arithmetic, and one with AVX2 vectors, chosen at run time when the
-// processor has it. Text in any other form goes the reader's byte-by-byte way.
+// feed. Every implementation gives the same results: a portable one in plain
+// integer arithmetic, and those of the kernel table (kernels.h). Text in any
+// other form goes the reader's byte-by-byte way.
 #pragma once
 
 #include <bit>
@@ -46,9 +46,6 @@ using window_reader = window_run (*)(const unsigned char *p, const unsigned char
 
 window_run read_windows_portable(const unsigned char *p, const unsigned char *end, unsigned char *out);
 window_run read_windows_avx2(const unsigned char *p, const unsigned char *end, unsigned char *out);
-
-// read_windows_avx2 where the processor has AVX2, read_windows_portable elsewhere.
-window_reader best_window_reader();
 
 // Adds a window's result to the run; false when it took nothing.
 inline bool add_window(window_run &run, const window_result &w)

@@ -3,11 +3,14 @@
 #include "textwindow.h"
 
 #include <array>
-#include <immintrin.h>
 
 #include "simd.h"
 
-// Only what follows may use AVX2; it runs where best_window_reader found it.
+#if TRACK_X86_KERNELS
+
+#include <immintrin.h>
+
+// Only what follows may use AVX2; it runs where have_avx2_region() passed.
 TRACK_AVX2_BEGIN
 
 namespace track {
@@ -122,3 +125,5 @@ window_run read_windows_avx2(const unsigned char *p, const unsigned char *end, u
 }  // namespace track
 
 TRACK_SIMD_END
+
+#endif

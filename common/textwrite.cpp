@@ -54,17 +54,4 @@ std::size_t format_records_portable(const unsigned char *bytes, std::size_t coun
     return static_cast<std::size_t>(at - out);
 }
 
-bool have_avx512_formatting()
-{
-    return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi2") &&
-           __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
-}
-
-record_formatter best_record_formatter()
-{
-    if (have_avx512_formatting())
-        return format_records_avx512;
-    return __builtin_cpu_supports("avx2") ? format_records_avx2 : format_records_portable;
-}
-
 }  // namespace track

@@ -17,16 +17,11 @@ inline constexpr std::size_t format_slack = 64;
 // format_slack bytes. Returns the length of the text.
 using record_formatter = std::size_t (*)(const unsigned char *bytes, std::size_t count, char *out);
 
-// Three implementations with the same results: a portable one, and two for
-// processors with vector extensions (AVX2; AVX-512 with VBMI2).
+// Implementations with the same results: a portable one, and two for x86-64
+// processors with vector extensions (AVX2; AVX-512 with VBMI2), listed with
+// their feature checks in the kernel table (kernels.h).
 std::size_t format_records_portable(const unsigned char *bytes, std::size_t count, char *out);
 std::size_t format_records_avx2(const unsigned char *bytes, std::size_t count, char *out);
 std::size_t format_records_avx512(const unsigned char *bytes, std::size_t count, char *out);
-
-// Whether this processor can run format_records_avx512.
-bool have_avx512_formatting();
-
-// The fastest formatter this processor can run.
-record_formatter best_record_formatter();
 
 }  // namespace track

@@ -5,11 +5,14 @@
 
 #include <array>
 #include <cstdint>
-#include <immintrin.h>
 
 #include "simd.h"
 
-// Only what follows may use AVX2; it runs where best_record_formatter found it.
+#if TRACK_X86_KERNELS
+
+#include <immintrin.h>
+
+// Only what follows may use AVX2; it runs where have_avx2_region() passed.
 TRACK_AVX2_BEGIN
 
 namespace track {
@@ -111,3 +114,5 @@ std::size_t format_records_avx2(const unsigned char *bytes, std::size_t count, c
 }  // namespace track
 
 TRACK_SIMD_END
+
+#endif

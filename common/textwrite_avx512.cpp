@@ -4,9 +4,12 @@
 #include "textwrite.h"
 
 #include <cstdint>
-#include <immintrin.h>
 
 #include "simd.h"
+
+#if TRACK_X86_KERNELS
+
+#include <immintrin.h>
 
 // GCC 12's AVX-512 headers start some results from a deliberately undefined
 // vector, which its own warnings then report.
@@ -89,3 +92,5 @@ std::size_t format_records_avx512(const unsigned char *bytes, std::size_t count,
 }  // namespace track
 
 TRACK_SIMD_END
+
+#endif

@@ -1,5 +1,5 @@
 // Fuzz target: the track file reader on arbitrary text, in arbitrary block
-// sizes, with either window reader. An accepted text must give exactly the
+// sizes, with each window reader of the kernel table. An accepted text must give exactly the
 // bytes of a reference reading made with sscanf's %d; a rejected one must be
 // rejected at a line and column inside the text.
 #include <cstddef>
@@ -58,11 +58,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (size < 2)
         return 0;
     const std::size_t block = 1 + data[0] % 97;  // 1 to 97 bytes per read
-    const bool avx2 = (data[1] & 1) != 0 && __builtin_cpu_supports("avx2");
+    const auto kernels = track::window_kernels();
+    const track::window_kernel &kernel = kernels[data[1] % kernels.size()];
+    if (!kernel.runs_here())
+        return 0;
     const std::string text(reinterpret_cast<const char *>(data + 2), size - 2);
 
     track::text_reader r;
-    r.window = avx2 ? track::read_windows_avx2 : track::read_windows_portable;
+    r.window = kernel.run;
     std::string got;
     std::vector<unsigned char> out(track::text_output_bound(block));
     for (std::size_t at = 0; at < text.size() && r.fault == track::text_fault::none; at += block) {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "textread.h"
-#include "textwrite.h"
+#include "kernels.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
@@ -22,13 +22,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     std::vector<char> text(count * track::max_line_length + track::format_slack);
     const std::size_t length = track::format_records_portable(records.data(), count, text.data());
-    const bool have[] = {__builtin_cpu_supports("avx2") != 0, track::have_avx512_formatting()};
-    const track::record_formatter others[] = {track::format_records_avx2, track::format_records_avx512};
-    for (std::size_t k = 0; k < 2; ++k) {
-        if (!have[k])
+    for (const track::format_kernel &k : track::format_kernels()) {
+        if (!k.runs_here())
             continue;
         std::vector<char> other(text.size());
-        if (others[k](records.data(), count, other.data()) != length ||
+        if (k.run(records.data(), count, other.data()) != length ||
             std::memcmp(other.data(), text.data(), length) != 0)
             std::abort();
     }

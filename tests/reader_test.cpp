@@ -49,9 +49,10 @@ reading read_all(const std::string &text)
     constexpr std::size_t blocks[] = {2, 3, 4, 5, 7, 16, 67, 100, 1000};
     for (std::size_t block : blocks)
         same(read_in_blocks(text, block), "block " + std::to_string(block));
-    same(read_in_blocks(text, text.size() + 1), "whole, portable windows");
-    if (__builtin_cpu_supports("avx2"))
-        same(read_in_blocks(text, text.size() + 1, track::read_windows_avx2), "whole, AVX2 windows");
+    for (const track::window_kernel &k : track::window_kernels()) {
+        if (k.runs_here())
+            same(read_in_blocks(text, text.size() + 1, k.run), std::string("whole, windows: ") + k.name);
+    }
     return whole;
 }
 

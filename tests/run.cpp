@@ -7,6 +7,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <sstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -33,7 +34,12 @@ started start(const std::string &program, const fs::path &dir, const run_options
     started s;
     s.out = capture_path(dir, "out");
     s.err = capture_path(dir, "err");
-    std::vector<std::string> words{program};
+    // An emulator (in a cross build) comes first, then the program.
+    std::vector<std::string> words;
+    std::istringstream emulator(TRACK_EMULATOR);
+    for (std::string word; emulator >> word;)
+        words.push_back(word);
+    words.push_back(program);
     words.insert(words.end(), options.args.begin(), options.args.end());
     std::vector<char *> argv;
     for (std::string &w : words)
@@ -54,7 +60,7 @@ started start(const std::string &program, const fs::path &dir, const run_options
         }
         if (options.umask >= 0)
             umask(static_cast<mode_t>(options.umask));
-        execv(program.c_str(), argv.data());
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     return s;

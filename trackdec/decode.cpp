@@ -7,7 +7,7 @@
 #include "input.h"
 #include "replace.h"
 #include "report.h"
-#include "textwrite.h"
+#include "kernels.h"
 #include "trame.h"
 
 namespace track {
@@ -16,7 +16,7 @@ namespace {
 
 constexpr char program[] = "trackdec";
 constexpr int failure = 255;  // -1 as the shell sees it
-constexpr std::size_t block_records = 4096;
+constexpr std::size_t block_records = record_block_size / record_size;
 
 }  // namespace
 
@@ -35,7 +35,7 @@ int decode_track()
         return failure;
     }
 
-    const record_formatter format = best_record_formatter();
+    const record_formatter format = first_that_runs(format_kernels());
     unsigned char bytes[block_records * record_size];
     char text[block_records * max_line_length + format_slack];
     // Bytes gathered for the record being built; they wait at the start of

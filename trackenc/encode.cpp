@@ -13,7 +13,6 @@ namespace track {
 namespace {
 
 constexpr char program[] = "trackenc";
-constexpr std::size_t block_size = std::size_t{256} * 1024;
 
 }  // namespace
 
@@ -30,8 +29,8 @@ int encode_track()
         return 1;
     }
 
-    char text[block_size];
-    unsigned char bytes[text_output_bound(block_size)];
+    char text[text_block_size];
+    unsigned char bytes[text_output_bound(text_block_size)];
     text_reader reader;
     for (;;) {
         std::size_t got = 0;
