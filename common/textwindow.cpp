@@ -41,43 +41,64 @@ std::uint64_t load_little_endian(const unsigned char *p)
     return w;
 }
 
-window_masks classify_portable(const unsigned char *p)
+// Four bytes as a number whose byte k is bits 8k..8k+7.
+std::uint32_t load_little_endian32(const unsigned char *p)
 {
-    window_masks m{0, 0, 0};
-    for (std::size_t i = 0; i < 8; ++i) {
-        const std::uint64_t w = load_little_endian(p + 8 * i);
-        m.digit |= gather_high_bits(bytes_digit(w)) << (8 * i);
-        m.blank |= gather_high_bits(bytes_equal(w, ' ')) << (8 * i);
-        m.newline |= gather_high_bits(bytes_equal(w, '\n')) << (8 * i);
-    }
-    return m;
+    std::uint32_t w;
+    std::memcpy(&w, p, sizeof w);
+    if constexpr (std::endian::native == std::endian::big)
+        w = __builtin_bswap32(w);
+    return w;
 }
+
+// For the two bytes before a number's last digit (bit 0: two before, bit 1:
+// one before, set when that byte is a digit of the number): which of the
+// four bytes loaded from two before the last digit hold its digits, as
+// the low halves that are their values.
+constexpr std::uint32_t digits_kept[4] = {0x0f0000, 0x0f0000, 0x0f0f00, 0x0f0f0f};
 
 window_result read_window(const unsigned char *p, unsigned char *out)
 {
-    const window_masks m = classify_portable(p);
-    const window_span span = common_span(m);
-    if (span.consumed == 0)
+    // One bit per byte: separators and line feeds, and the bytes before the
+    // first that is neither a digit nor a separator.
+    std::uint64_t sep = 0;
+    std::uint64_t newline = 0;
+    std::uint64_t before = ~std::uint64_t{0};
+    for (unsigned i = 0; i < 8; ++i) {
+        const std::uint64_t w = load_little_endian(p + 8 * i);
+        const std::uint64_t nl = bytes_equal(w, '\n');
+        const std::uint64_t s = bytes_equal(w, ' ') | nl;
+        const std::uint64_t other = high & ~(s | bytes_digit(w));
+        sep |= gather_high_bits(s) << (8 * i);
+        newline |= gather_high_bits(nl) << (8 * i);
+        if (other != 0) {  // seldom: the rest of the window is out of the form
+            before = (std::uint64_t{1} << (8 * i + static_cast<unsigned>(std::countr_zero(other)) / 8)) - 1;
+            break;
+        }
+    }
+    // Where the form breaks: the second of two separators, the fourth digit
+    // in a row (every byte before `before` is a digit or a separator).
+    const std::uint64_t digit = ~sep & before;
+    const std::uint64_t broken = ~before | (sep & (sep << 1)) | (digit & (digit << 1) & (digit << 2) & (digit << 3));
+    const std::uint64_t kept = broken == 0 ? ~std::uint64_t{0} : (std::uint64_t{1} << std::countr_zero(broken)) - 1;
+    const std::uint64_t separators = sep & kept;
+    if ((sep & 1) != 0 || separators == 0)
         return {};
-    // Bit e+2 of d2 tells whether byte e is a digit, so that e-1 and e-2
-    // need no negative shift.
-    const std::uint64_t d2 = m.digit << 2;
-    unsigned largest = 0;
+    // Bit e+2 of d2 tells whether byte e is a digit; the two bytes before p
+    // count as none.
+    const std::uint64_t d2 = digit << 2;
+    unsigned any = 0;
     int n = 0;
-    for (std::uint64_t ends = span.ends; ends != 0; ends &= ends - 1) {
+    for (std::uint64_t ends = separators >> 1; ends != 0; ends &= ends - 1) {
         const int e = std::countr_zero(ends);
-        const auto tens = static_cast<unsigned>(d2 >> (e + 1)) & 1;
-        const auto hundreds = static_cast<unsigned>(d2 >> e) & tens;
-        // Bytes e-1 and e-2 are read even when they are not digits of this
-        // number (then they count for nothing); they may lie before p.
-        const auto digit = [&](int at) { return static_cast<unsigned>(p[at] - '0'); };
-        const unsigned value = digit(e) + tens * 10 * digit(e - 1) + hundreds * 100 * digit(e - 2);
-        largest = value > largest ? value : largest;
+        const std::uint32_t x = load_little_endian32(p + e - 2) & digits_kept[(d2 >> e) & 3];
+        const unsigned value = (x & 0xff) * 100 + (x >> 8 & 0xff) * 10 + (x >> 16);
+        any |= value;  // past 255 once any value is
         out[n++] = static_cast<unsigned char>(value);
     }
-    if (largest > 255)
+    if (any > 255)
         return {};
-    return {span.consumed, n, m.newline & span.separators};
+    return {64 - std::countl_zero(separators), n, newline & separators};
 }
 
 }  // namespace
