@@ -33,7 +33,7 @@ int main(int argc, char **argv)
     if (!track::open_input(in, input, "rb") || fstat(fileno(in.file), &st) != 0)
         return 1;
     track::replacement out;
-    if (!track::replace_begin(out, enc ? track::record_file : track::track_file, "wb"))
+    if (!track::replace_begin(out, enc ? track::record_file : track::track_file))
         return 1;
     const auto in_size = static_cast<unsigned long long>(st.st_size);
     unsigned long long read = 0;

@@ -1,5 +1,6 @@
 #include "textread.h"
 
+#include <algorithm>
 #include <bit>
 #include <cinttypes>
 #include <cstdio>
@@ -33,6 +34,7 @@ void begin_number(text_reader &r, std::uint64_t at)
     r.token_line = r.line;
     r.token_column = at - r.line_start + 1;
     r.token_length = 0;
+    r.significant = 0;
     r.negative = false;
     r.value = 0;
 }
@@ -42,6 +44,11 @@ void append(text_reader &r, unsigned char c)
     if (r.token_length < sizeof r.token_head)
         r.token_head[r.token_length] = static_cast<char>(c);
     ++r.token_length;
+    if (is_digit(c) && (r.significant != 0 || c != '0')) {
+        if (r.significant < sizeof r.digits_head)
+            r.digits_head[r.significant] = static_cast<char>(c);
+        ++r.significant;
+    }
 }
 
 // The number just read is complete: stores it at out[n]; false once it
@@ -104,6 +111,7 @@ std::size_t read_text(text_reader &r, const char *text, std::size_t size, unsign
                 if (run.lines != 0) {
                     r.line += run.lines;
                     r.line_start = offset_of(p) + run.line_start;
+                    r.after_cr = false;
                 }
                 r.last_line = r.line - (run.last_number_ends_line ? 1 : 0);
                 p += run.consumed;
@@ -115,9 +123,13 @@ std::size_t read_text(text_reader &r, const char *text, std::size_t size, unsign
         switch (r.state) {
         case text_reader::in::gap:
             if (is_space(c)) {
-                if (c == '\n') {
-                    ++r.line;
-                    r.line_start = offset_of(p) + 1;
+                // A line ends at a line feed, a carriage return, or both.
+                if (c == '\n' || c == '\r') {
+                    const std::uint64_t at = offset_of(p);
+                    if (c == '\r' || !r.after_cr || at != r.line_start)
+                        ++r.line;
+                    r.line_start = at + 1;
+                    r.after_cr = c == '\r';
                 }
             } else if (is_digit(c)) {
                 begin_number(r, offset_of(p));
@@ -205,17 +217,20 @@ void describe_fault(const text_reader &r, char *buffer, std::size_t size)
         (void)std::snprintf(buffer, size, "%" PRIu64 ":%" PRIu64 ": expected a digit or white space, found %s", line,
                             column, found);
         break;
-    case text_fault::out_of_range: {
-        auto shown = static_cast<int>(sizeof r.token_head);
+    case text_fault::out_of_range:
         if (r.token_length <= sizeof r.token_head)
             (void)std::snprintf(buffer, size, "%" PRIu64 ":%" PRIu64 ": %.*s is out of range 0..%d", line, column,
                                 static_cast<int>(r.token_length), r.token_head, max_value);
-        else  // a number that long is shown by its start and its length
-            (void)std::snprintf(buffer, size,
-                                "%" PRIu64 ":%" PRIu64 ": %.*s... (%" PRIu64 " characters) is out of range 0..%d", line,
-                                column, shown, r.token_head, r.token_length, max_value);
+        else  // a number that long is shown by its sign and significant digits
+            (void)std::snprintf(
+                buffer, size, "%" PRIu64 ":%" PRIu64 ": %s%.*s%s (%" PRIu64 " characters) is out of range 0..%d", line,
+                column,
+                r.token_head[0] == '-'   ? "-"
+                : r.token_head[0] == '+' ? "+"
+                                         : "",
+                static_cast<int>(std::min<std::uint64_t>(r.significant, sizeof r.digits_head)), r.digits_head,
+                r.significant > sizeof r.digits_head ? "..." : "", r.token_length, max_value);
         break;
-    }
     case text_fault::incomplete:
         (void)std::snprintf(buffer, size, "%" PRIu64 ": incomplete record: %d of %d numbers", line, r.filled,
                             field_count);

@@ -39,7 +39,10 @@ struct text_reader {
     std::uint64_t token_line = 0;  // where the number began
     std::uint64_t token_column = 0;
     std::uint64_t token_length = 0;
-    char token_head[24] = {};  // its first characters, for messages
+    char token_head[24] = {};       // its first characters, for messages
+    char digits_head[20] = {};      // its first significant digits, for messages
+    std::uint64_t significant = 0;  // how many significant digits it has
+    bool after_cr = false;          // the current line began after a carriage return
 
     // The record being gathered, waiting for the rest of its numbers.
     unsigned char pending[record_size] = {};

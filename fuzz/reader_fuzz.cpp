@@ -86,20 +86,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             std::abort();
         return 0;
     }
-    // The fault is inside the text: its line exists, its column is at most
-    // one past the line's end.
+    // The fault is inside the text: its line exists (lines end at a line
+    // feed, a carriage return, or both), its column is at most one past the
+    // line's end.
     std::uint64_t line = 1;
     std::size_t line_start = 0;
     for (std::size_t i = 0; i < text.size() && line < r.fault_line; ++i) {
-        if (text[i] == '\n') {
+        if (text[i] == '\r' || (text[i] == '\n' && (i == 0 || text[i - 1] != '\r'))) {
             ++line;
+            line_start = i + 1;
+        } else if (text[i] == '\n') {
             line_start = i + 1;
         }
     }
     if (line != r.fault_line)
         std::abort();
+    if (line_start > 0 && line_start < text.size() && text[line_start - 1] == '\r' && text[line_start] == '\n')
+        ++line_start;  // the line feed of a CR LF ends the same line
     if (r.fault != track::text_fault::incomplete) {
-        const std::size_t line_end = text.find('\n', line_start);
+        const std::size_t line_end = text.find_first_of("\r\n", line_start);
         const std::size_t length = (line_end == std::string::npos ? text.size() : line_end + 1) - line_start;
         if (r.fault_column < 1 || r.fault_column > length + 1)
             std::abort();

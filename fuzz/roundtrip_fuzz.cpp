@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "textread.h"
 #include "kernels.h"
+#include "textread.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
@@ -26,8 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         if (!k.runs_here())
             continue;
         std::vector<char> other(text.size());
-        if (k.run(records.data(), count, other.data()) != length ||
-            std::memcmp(other.data(), text.data(), length) != 0)
+        if (k.run(records.data(), count, other.data()) != length || std::memcmp(other.data(), text.data(), length) != 0)
             std::abort();
     }
 

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "replace.h"
 #include "run.h"
 
 namespace fs = std::filesystem;
@@ -77,7 +78,8 @@ TEST(Programs, ConvertAndReplaceTheOldOutput)
         scratch s;
         write_file(s / c.p.input, c.input);
         write_file(s / c.p.output, old_output);
-        outcome o = run(c.p.path, s.dir, {.args = {"ignored", "--help"}});
+        // Arguments are ignored, but for --help and --version before a "--".
+        outcome o = run(c.p.path, s.dir, {.args = {"ignored", "-x", "--", "--help"}});
         EXPECT_EQ(o.status, 0);
         EXPECT_EQ(o.out, "");
         EXPECT_EQ(o.err, c.err);
@@ -94,14 +96,42 @@ TEST(Replacement, NewFileGetsTheUmask)
     EXPECT_EQ(fs::status(s / "talvor.vrd").permissions(), fs::perms(0640));
 }
 
-TEST(Replacement, KeepsModeAndSymbolicLink)
+TEST(Programs, HelpAndVersionTouchNothing)
 {
+    struct option_case {
+        const program &p;
+        const char *arg;
+        std::string out;
+    } const cases[] = {
+        {enc, "--help", "Usage: trackenc\n"},
+        {dec, "-h", "Usage: trackdec\n"},
+        {enc, "--version", "trackenc (trackconv) " TRACK_VERSION "\n"},
+        {dec, "--version", "trackdec (trackconv) " TRACK_VERSION "\n"},
+    };
+    for (const option_case &c : cases) {
+        scratch s;
+        write_file(s / c.p.input, "not even a track");
+        write_file(s / c.p.output, old_output);
+        outcome o = run(c.p.path, s.dir, {.args = {"x", c.arg}});
+        EXPECT_EQ(o.status, 0);
+        EXPECT_EQ(o.out.substr(0, c.out.size()), c.out);
+        EXPECT_EQ(o.err, "");
+        EXPECT_EQ(read_file(s / c.p.output), old_output);
+        EXPECT_EQ(listing(s.dir), (std::vector<std::string>{"piste1.txt", "talvor.vrd"}));
+    }
+}
+
+TEST(Replacement, KeepsModeAndLongSymbolicLinks)
+{
+    // Two links whose texts together pass PATH_MAX: each is read relative to
+    // its own directory, as the kernel does, never joined into one path.
     scratch s;
     write_file(s / "piste1.txt", rising);
     fs::create_directory(s / "data");
     write_file(s / "data/real.vrd", old_output);
     fs::permissions(s / "data/real.vrd", fs::perms(0604));
-    fs::create_symlink("data/real.vrd", s / "talvor.vrd");
+    fs::create_symlink(repeat("./", 1750) + "data/real.vrd", s / "link");
+    fs::create_symlink(repeat("./", 1750) + "link", s / "talvor.vrd");
     outcome o = run(enc.path, s.dir);
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_TRUE(fs::is_symlink(s / "talvor.vrd"));
@@ -110,14 +140,77 @@ TEST(Replacement, KeepsModeAndSymbolicLink)
     EXPECT_EQ(listing(s / "data"), std::vector<std::string>{"real.vrd"});
 }
 
-TEST(Replacement, WritesDevicesInPlace)
+TEST(Replacement, WritesFifosInPlace)
 {
+    // A FIFO cannot be replaced: the output goes into it. When its reader
+    // goes away, the write fails and is reported like any other.
+    for (bool reader_stays : {true, false}) {
+        scratch s;
+        write_file(s / "piste1.txt", repeat(rising, reader_stays ? 1 : 40000));
+        ASSERT_EQ(mkfifo((s / "talvor.vrd").c_str(), 0600), 0);
+        started p = start(enc.path, s.dir);
+        int fifo = open((s / "talvor.vrd").c_str(), O_RDONLY);  // waits for the program to open it
+        ASSERT_GE(fifo, 0);
+        std::string got;
+        char buffer[4096];
+        for (ssize_t n; reader_stays && (n = read(fifo, buffer, sizeof buffer)) > 0;)
+            got.append(buffer, static_cast<std::size_t>(n));
+        close(fifo);
+        outcome o = finish(p);
+        EXPECT_EQ(o.status, reader_stays ? 0 : 1);
+        EXPECT_EQ(o.err, reader_stays ? "" : "trackenc: cannot write talvor.vrd: Broken pipe\n");
+        EXPECT_EQ(got, reader_stays ? byte_run(0, 16) : "");
+        EXPECT_TRUE(fs::is_fifo(s / "talvor.vrd"));
+    }
+}
+
+TEST(Replacement, SyncsTheDirectoryAfterTheRename)
+{
+    // A success must survive a power loss: the rename reaches the disk
+    // before the program ends.
+    if (std::string(emulator) != "" || system("strace -V >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "needs strace on the machine's own processor";
     scratch s;
     write_file(s / "piste1.txt", rising);
-    fs::create_symlink("/dev/null", s / "talvor.vrd");
-    outcome o = run(enc.path, s.dir);
+    const fs::path log = s.dir.string() + ".strace";
+    outcome o = run("/usr/bin/env", s.dir,
+                    {.args = {"strace", "-o", log.string(), "-e", "trace=renameat,renameat2,fsync", enc.path}});
+    const std::string calls = read_file(log);
+    fs::remove(log);
     EXPECT_EQ(o.status, 0) << o.err;
-    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+    const std::size_t rename = calls.find("rename");
+    ASSERT_NE(rename, std::string::npos) << calls;
+    EXPECT_NE(calls.find("fsync(", rename), std::string::npos) << calls;
+}
+
+TEST(Replacement, FollowsLinksAsTheKernelWould)
+{
+    // With fs.protected_symlinks on, a link in a sticky directory writable by
+    // all is followed only by its owner, or when the directory's owner owns it.
+    struct link_case {
+        bool protect;
+        mode_t dir_mode;
+        uid_t dir_owner, link_owner, follower;
+        bool follows;
+    } const cases[] = {
+        {true, 01777, 0, 1000, 0, false},    // root in /tmp, another user's link
+        {true, 01777, 0, 1000, 1000, true},  // the link's owner
+        {true, 01777, 1000, 1000, 0, true},  // the directory's owner's link
+        {true, 01777, 0, 0, 1000, true},     // root's link
+        {true, 00777, 0, 1000, 0, true},     // not sticky
+        {true, 01775, 0, 1000, 0, true},     // not writable by all
+        {false, 01777, 0, 1000, 0, true},    // protection off
+    };
+    for (const link_case &c : cases) {
+        struct stat dir {
+        }, link{};
+        dir.st_mode = S_IFDIR | c.dir_mode;
+        dir.st_uid = c.dir_owner;
+        link.st_mode = S_IFLNK | 0777;
+        link.st_uid = c.link_owner;
+        EXPECT_EQ(track::may_follow_link(c.protect, dir, link, c.follower), c.follows)
+            << std::oct << c.dir_mode << std::dec << " " << c.dir_owner << " " << c.link_owner << " " << c.follower;
+    }
 }
 
 // A failing run: what to put in the directory, and the one line expected.
@@ -127,6 +220,7 @@ struct failure_case {
     std::function<void(const scratch &)> setup;
     std::string message;
     long file_size_limit = -1;
+    bool as_nobody = false;
 };
 
 void PrintTo(const failure_case &c, std::ostream *os)
@@ -150,7 +244,9 @@ TEST_P(Fails, LeavesTheOutputAsItWas)
             write_file(output, old_output);
         const auto before = listing(s.dir);
         const std::string old = fs::is_regular_file(output) ? read_file(output) : "";
-        outcome o = run(c.p->path, s.dir, {.file_size_limit = c.file_size_limit});
+        if (c.as_nobody && geteuid() != 0)
+            GTEST_SKIP() << "needs root, to run as another user";
+        outcome o = run(c.p->path, s.dir, {.file_size_limit = c.file_size_limit, .as_nobody = c.as_nobody});
         EXPECT_EQ(o.status, c.p->failure_status);
         EXPECT_EQ(o.err, c.message + "\n");
         EXPECT_EQ(o.out, "");
@@ -164,6 +260,15 @@ TEST_P(Fails, LeavesTheOutputAsItWas)
 auto file(const std::string &name, const std::string &bytes)
 {
     return [name, bytes](const scratch &s) { write_file(s / name, bytes); };
+}
+
+// A directory of the given mode that user 65534 may read, holding the input.
+auto shared_directory(fs::perms mode, const std::string &input, const std::string &bytes)
+{
+    return [=](const scratch &s) {
+        fs::permissions(s.dir, mode);
+        write_file(s / input, bytes);
+    };
 }
 
 auto directory(const std::string &name, const std::string &input = {}, const std::string &bytes = {})
@@ -198,7 +303,23 @@ INSTANTIATE_TEST_SUITE_P(
                                      write_file(s / "piste1.txt", rising);
                                      fs::create_symlink("nowhere/talvor.vrd", s / "talvor.vrd");
                                  },
-                                 "trackenc: cannot write talvor.vrd: No such file or directory"}),
+                                 "trackenc: cannot write talvor.vrd: No such file or directory"},
+                    failure_case{"output_directory_not_writable", &enc,
+                                 [](const scratch &s) {
+                                     shared_directory(fs::perms(0755), "piste1.txt", rising)(s);
+                                     write_file(s / "talvor.vrd", old_output);
+                                     fs::permissions(s / "talvor.vrd", fs::perms(0666));
+                                 },
+                                 "trackenc: cannot write talvor.vrd: cannot create a file in '.': Permission denied",
+                                 -1, true},
+                    failure_case{"sticky_directory", &enc,
+                                 [](const scratch &s) {
+                                     shared_directory(fs::perms(01777), "piste1.txt", rising)(s);
+                                     write_file(s / "talvor.vrd", old_output);
+                                 },
+                                 "trackenc: cannot write talvor.vrd: the old file cannot be replaced: Operation not "
+                                 "permitted (in a sticky directory only the file's owner may replace it)",
+                                 -1, true}),
     [](const auto &c) { return std::string(c.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
@@ -213,16 +334,19 @@ INSTANTIATE_TEST_SUITE_P(
                                  "trackdec: cannot write piste1.txt: Is a directory"}),
     [](const auto &c) { return std::string(c.param.name); });
 
-TEST(Programs, SignalRemovesTheTemporaryFile)
+TEST(Programs, SignalsLeaveNoTemporaryFile)
 {
     // The input is a FIFO that never ends: the run stays in its loop, with
-    // its temporary file made, until the signal comes.
+    // its new output file open, until the signal comes; whatever the signal,
+    // the old output stays and nothing else is left.
     struct signal_case {
         const program &p;
         int sig;
         std::string data;
-    } const cases[] = {
-        {enc, SIGINT, rising}, {enc, SIGTERM, rising}, {enc, SIGHUP, rising}, {dec, SIGINT, random_bytes(1 << 20, 2)}};
+    } const cases[] = {{enc, SIGINT, rising},  {enc, SIGTERM, rising},
+                       {enc, SIGHUP, rising},  {enc, SIGQUIT, rising},
+                       {enc, SIGUSR1, rising}, {enc, SIGALRM, rising},
+                       {enc, SIGKILL, rising}, {dec, SIGINT, random_bytes(1 << 20, 2)}};
     for (const signal_case &c : cases) {
         scratch s;
         write_file(s / c.p.output, old_output);
@@ -231,12 +355,36 @@ TEST(Programs, SignalRemovesTheTemporaryFile)
         int fifo = open((s / c.p.input).c_str(), O_WRONLY);  // waits for the program to open it
         ASSERT_GE(fifo, 0);
         ASSERT_EQ(write(fifo, c.data.data(), c.data.size()), static_cast<ssize_t>(c.data.size()));
-        EXPECT_TRUE(wait_for_entries(s.dir, 3));
+        EXPECT_TRUE(wait_for_new_file(p.pid, s.dir, c.p.input));
         kill(p.pid, c.sig);
         outcome o = finish(p);
         close(fifo);
         EXPECT_EQ(o.signal, c.sig);
         EXPECT_EQ(read_file(s / c.p.output), old_output);
+        EXPECT_EQ(listing(s.dir), (std::vector<std::string>{"piste1.txt", "talvor.vrd"}));
+    }
+}
+
+TEST(Programs, ClosedStandardErrorChangesNothingElse)
+{
+    // A message nobody can read: the status is what it would have been, and
+    // nothing is left behind.
+    struct closed_case {
+        const program &p;
+        std::string input;
+        int status;
+        std::string output;
+    } const cases[] = {
+        {enc, rising + "1 2 x", 1, old_output},
+        {dec, byte_run(0, 17), 0, rising},
+    };
+    for (const closed_case &c : cases) {
+        scratch s;
+        write_file(s / c.p.input, c.input);
+        write_file(s / c.p.output, old_output);
+        outcome o = run(c.p.path, s.dir, {.stderr_closed = true});
+        EXPECT_EQ(o.status, c.status);
+        EXPECT_EQ(read_file(s / c.p.output), c.output);
         EXPECT_EQ(listing(s.dir), (std::vector<std::string>{"piste1.txt", "talvor.vrd"}));
     }
 }
@@ -249,8 +397,9 @@ TEST(RoundTrip, RecordFilesComeBackByteForByte)
         scratch s;
         std::string bytes = random_bytes(16 * n, static_cast<unsigned>(n));
         write_file(s / "talvor.vrd", bytes + "\x07\x08\x09");
-        ASSERT_EQ(run(dec.path, s.dir).status, 0);
-        ASSERT_EQ(run(enc.path, s.dir).status, 0);
+        // A small stack is enough: the buffers are not on it.
+        ASSERT_EQ(run(dec.path, s.dir, {.stack_limit = 256 * 1024}).status, 0);
+        ASSERT_EQ(run(enc.path, s.dir, {.stack_limit = 256 * 1024}).status, 0);
         EXPECT_EQ(read_file(s / "talvor.vrd"), bytes) << n << " records";
     }
 }

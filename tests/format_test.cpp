@@ -74,7 +74,8 @@ TEST_P(Writer, AgreesWithThePattern)
         EXPECT_EQ(format(records.data(), count), with_pattern(records.data(), count)) << count << " records";
 }
 
-INSTANTIATE_TEST_SUITE_P(Kernels, Writer, testing::ValuesIn(track::format_kernels().begin(), track::format_kernels().end()),
+INSTANTIATE_TEST_SUITE_P(Kernels, Writer,
+                         testing::ValuesIn(track::format_kernels().begin(), track::format_kernels().end()),
                          [](const auto &c) { return std::string(c.param.name); });
 
 }  // namespace

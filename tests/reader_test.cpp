@@ -147,9 +147,12 @@ INSTANTIATE_TEST_SUITE_P(
                     rejected_case{"plus_256_at_end", "+256", "1:1: +256 is out of range 0..255"},
                     rejected_case{"past_32_bits", "4294967296 ", "1:1: 4294967296 is out of range 0..255"},
                     rejected_case{"minus_256", "-256 ", "1:1: -256 is out of range 0..255"},
-                    rejected_case{"zeros_then_256", "  " + std::string(30, '0') + "256",
-                                  "1:3: 000000000000000000000000... (33 characters) is out of range 0..255"},
-                    rejected_case{"after_crlf_lines", rising + "\r\n1 2\r\n  300 ", "4:3: 300 is out of range 0..255"}),
+                    rejected_case{"zeros_then_256", "  +" + std::string(30, '0') + "256",
+                                  "1:3: +256 (34 characters) is out of range 0..255"},
+                    rejected_case{"many_digits", std::string(25, '9'),
+                                  "1:1: 99999999999999999999... (25 characters) is out of range 0..255"},
+                    rejected_case{"after_crlf_lines", rising + "\r\n1 2\r\n  300 ", "4:3: 300 is out of range 0..255"},
+                    rejected_case{"after_cr_lines", "1\r2\r\r\n\n  300 ", "5:3: 300 is out of range 0..255"}),
     [](const auto &c) { return std::string(c.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(

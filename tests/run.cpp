@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <sstream>
@@ -36,8 +37,8 @@ started start(const std::string &program, const fs::path &dir, const run_options
     s.err = capture_path(dir, "err");
     // An emulator (in a cross build) comes first, then the program.
     std::vector<std::string> words;
-    std::istringstream emulator(TRACK_EMULATOR);
-    for (std::string word; emulator >> word;)
+    std::istringstream emulated(emulator);
+    for (std::string word; emulated >> word;)
         words.push_back(word);
     words.push_back(program);
     words.insert(words.end(), options.args.begin(), options.args.end());
@@ -50,7 +51,18 @@ started start(const std::string &program, const fs::path &dir, const run_options
     if (s.pid == 0) {
         int out = open(s.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int err = open(s.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(dir.c_str()) != 0)
+        int gone[2] = {-1, -1};
+        if (options.stderr_closed && (pipe(gone) != 0 || close(gone[0]) != 0))
+            _exit(127);
+        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(options.stderr_closed ? gone[1] : err, 2) < 0 ||
+            chdir(dir.c_str()) != 0)
+            _exit(127);
+        if (options.stack_limit >= 0) {
+            rlimit limit{};
+            limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(options.stack_limit);
+            setrlimit(RLIMIT_STACK, &limit);
+        }
+        if (options.as_nobody && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
             _exit(127);
         if (options.file_size_limit >= 0) {
             signal(SIGXFSZ, SIG_IGN);
@@ -122,11 +134,17 @@ std::vector<std::string> listing(const fs::path &dir)
     return names;
 }
 
-bool wait_for_entries(const fs::path &dir, std::size_t count)
+bool wait_for_new_file(pid_t pid, const fs::path &dir, const std::string &input)
 {
+    const std::string prefix = dir.string() + "/";
+    const fs::path fds = "/proc/" + std::to_string(pid) + "/fd";
     for (int i = 0; i < 1000; ++i) {
-        if (listing(dir).size() >= count)
-            return true;
+        std::error_code ignored;
+        for (const auto &fd : fs::directory_iterator(fds, ignored)) {
+            const std::string target = fs::read_symlink(fd.path(), ignored).string();
+            if (target.rfind(prefix, 0) == 0 && target != prefix + input)
+                return true;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return false;

@@ -11,8 +11,14 @@ namespace track_test {
 struct run_options {
     std::vector<std::string> args{};  // after the program name
     long file_size_limit = -1;        // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored
+    long stack_limit = -1;            // RLIMIT_STACK in bytes
     int umask = -1;
+    bool as_nobody = false;      // run as user and group 65534 (the tests run as root)
+    bool stderr_closed = false;  // standard error is a pipe nobody reads
 };
+
+// The emulator that runs the programs in a cross build, or "".
+inline constexpr char emulator[] = TRACK_EMULATOR;
 
 struct outcome {
     int status = -1;  // exit status, or -1 when killed
@@ -46,8 +52,8 @@ void write_file(const std::filesystem::path &path, const std::string &bytes);
 // The names in dir, sorted (a run's captured output lies beside dir).
 std::vector<std::string> listing(const std::filesystem::path &dir);
 
-// Waits up to five seconds for dir to hold count entries (a program's
-// temporary file to appear); false if it never does.
-bool wait_for_entries(const std::filesystem::path &dir, std::size_t count);
+// Waits up to five seconds for process pid to hold open a file in dir other
+// than `input` (the new output, named or not); false if it never does.
+bool wait_for_new_file(pid_t pid, const std::filesystem::path &dir, const std::string &input);
 
 }  // namespace track_test

@@ -1,8 +1,75 @@
-// trackenc: reads the track file piste1.txt and writes the record file
-// talvor.vrd, sixteen bytes per record. Arguments are ignored.
-#include "encode.h"
+// trackenc: reads the track file piste1.txt in the current directory and
+// writes the record file talvor.vrd, sixteen bytes per record. It answers
+// --help and --version; every other argument is ignored.
+//
+// Exit status 0 when talvor.vrd was replaced; 1 after one line on standard
+// error saying why, talvor.vrd then being as it was.
+#include <cerrno>
 
-int main()
+#include "input.h"
+#include "options.h"
+#include "replace.h"
+#include "report.h"
+#include "textread.h"
+#include "trame.h"
+
+namespace {
+
+constexpr char program[] = "trackenc";
+constexpr int failure = 1;
+constexpr char usage[] = "Usage: trackenc\n"
+                         "Convert the track file piste1.txt in the current directory (sixteen numbers\n"
+                         "0..255 per record) into the record file talvor.vrd (sixteen bytes per\n"
+                         "record). talvor.vrd is replaced only when the whole track converted.\n"
+                         "Arguments other than --help and --version are ignored. See trackenc(1).\n";
+
+// In static storage rather than on the stack, which may be small.
+char text[track::text_block_size];
+unsigned char bytes[track::text_output_bound(track::text_block_size)];
+
+}  // namespace
+
+int main(int argc, char **argv)
 {
-    return track::encode_track();
+    using namespace track;
+    if (const int status = answer_options(argc, argv, program, usage, failure); status >= 0)
+        return status;
+    prepare_signals();
+
+    input_file in;
+    if (!open_input(in, track_file, track_read_mode)) {
+        report_system(program, "cannot open", track_file, errno);
+        return failure;
+    }
+    replacement out;
+    if (!replace_begin(out, record_file)) {
+        report_replace_failure(program, record_file, out);
+        return failure;
+    }
+    text_reader reader;
+    for (;;) {
+        std::size_t got = 0;
+        if (!read_block(in, text, sizeof text, got)) {
+            report_system(program, "cannot read", track_file, errno);
+            return failure;
+        }
+        const std::size_t made = got == 0 ? finish_text(reader, bytes) : read_text(reader, text, got, bytes);
+        if (reader.fault != text_fault::none) {
+            char where[200];
+            describe_fault(reader, where, sizeof where);
+            report(program, "%s:%s", track_file, where);
+            return failure;
+        }
+        if (!replace_write(out, bytes, made)) {
+            report_replace_failure(program, record_file, out);
+            return failure;
+        }
+        if (got == 0)
+            break;
+    }
+    if (!replace_commit(out)) {
+        report_replace_failure(program, record_file, out);
+        return failure;
+    }
+    return 0;
 }
