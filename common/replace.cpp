@@ -109,18 +109,17 @@ int open_directory(int at, const char *path, bool &syncable)
 
 bool protected_symlinks()
 {
-    // Unknown counts as on: then a link is refused only where the kernel
-    // itself might refuse it.
-    static const bool on = [] {
-        int fd = open("/proc/sys/fs/protected_symlinks", O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
-            return true;
+    // Read once. Unknown counts as on: then a link is refused only where
+    // the kernel itself might refuse it.
+    static int on = -1;
+    if (on < 0) {
+        const int fd = open("/proc/sys/fs/protected_symlinks", O_RDONLY | O_CLOEXEC);
         char c = '1';
-        const bool off = read(fd, &c, 1) == 1 && c == '0';
-        (void)close(fd);
-        return !off;
-    }();
-    return on;
+        on = fd >= 0 && read(fd, &c, 1) == 1 && c == '0' ? 0 : 1;
+        if (fd >= 0)
+            (void)close(fd);
+    }
+    return on != 0;
 }
 
 // Follows symbolic links from name in the current directory to the file they
