@@ -64,7 +64,7 @@ window_result read_window(const unsigned char *p, unsigned char *out)
     std::uint64_t sep = 0;
     std::uint64_t newline = 0;
     std::uint64_t before = ~std::uint64_t{0};
-    for (unsigned i = 0; i < 8; ++i) {
+    for (std::size_t i = 0; i < 8; ++i) {
         const std::uint64_t w = load_little_endian(p + 8 * i);
         const std::uint64_t nl = bytes_equal(w, '\n');
         const std::uint64_t s = bytes_equal(w, ' ') | nl;
@@ -72,7 +72,7 @@ window_result read_window(const unsigned char *p, unsigned char *out)
         sep |= gather_high_bits(s) << (8 * i);
         newline |= gather_high_bits(nl) << (8 * i);
         if (other != 0) {  // seldom: the rest of the window is out of the form
-            before = (std::uint64_t{1} << (8 * i + static_cast<unsigned>(std::countr_zero(other)) / 8)) - 1;
+            before = (std::uint64_t{1} << (8 * i + static_cast<std::size_t>(std::countr_zero(other)) / 8)) - 1;
             break;
         }
     }
