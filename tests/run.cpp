@@ -40,7 +40,10 @@ started start(const std::string &program, const fs::path &dir, const run_options
     std::istringstream emulated(emulator);
     for (std::string word; emulated >> word;)
         words.push_back(word);
-    words.push_back(program);
+    // User 65534 may not be able to reach the build folder: it is given the
+    // program as a descriptor opened beforehand.
+    const int program_fd = options.as_nobody ? open(program.c_str(), O_RDONLY) : -1;
+    words.push_back(program_fd >= 0 ? "/proc/self/fd/" + std::to_string(program_fd) : program);
     words.insert(words.end(), options.args.begin(), options.args.end());
     std::vector<char *> argv;
     for (std::string &w : words)
@@ -75,6 +78,8 @@ started start(const std::string &program, const fs::path &dir, const run_options
         execvp(argv[0], argv.data());
         _exit(127);
     }
+    if (program_fd >= 0)
+        close(program_fd);
     return s;
 }
 
