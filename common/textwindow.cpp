@@ -30,24 +30,19 @@ std::uint64_t bytes_digit(std::uint64_t w)
     return ~(((x & ~high) + ones * 0x76) | x) & high;
 }
 
-// Eight bytes as a number whose byte k is bits 8k..8k+7, whatever the
-// processor's byte order.
-std::uint64_t load_little_endian(const unsigned char *p)
+// Eight or four bytes as a number whose byte k is bits 8k..8k+7, whatever
+// the processor's byte order.
+template <typename Word>
+Word load_little_endian(const unsigned char *p)
 {
-    std::uint64_t w;
+    Word w;
     std::memcpy(&w, p, sizeof w);
-    if constexpr (std::endian::native == std::endian::big)
-        w = __builtin_bswap64(w);
-    return w;
-}
-
-// Four bytes as a number whose byte k is bits 8k..8k+7.
-std::uint32_t load_little_endian32(const unsigned char *p)
-{
-    std::uint32_t w;
-    std::memcpy(&w, p, sizeof w);
-    if constexpr (std::endian::native == std::endian::big)
-        w = __builtin_bswap32(w);
+    if constexpr (std::endian::native == std::endian::big) {
+        if constexpr (sizeof w == 8)
+            w = __builtin_bswap64(w);
+        else
+            w = __builtin_bswap32(w);
+    }
     return w;
 }
 
@@ -65,7 +60,7 @@ window_result read_window(const unsigned char *p, unsigned char *out)
     std::uint64_t newline = 0;
     std::uint64_t before = ~std::uint64_t{0};
     for (std::size_t i = 0; i < 8; ++i) {
-        const std::uint64_t w = load_little_endian(p + 8 * i);
+        const auto w = load_little_endian<std::uint64_t>(p + 8 * i);
         const std::uint64_t nl = bytes_equal(w, '\n');
         const std::uint64_t s = bytes_equal(w, ' ') | nl;
         const std::uint64_t other = high & ~(s | bytes_digit(w));
@@ -91,7 +86,7 @@ window_result read_window(const unsigned char *p, unsigned char *out)
     int n = 0;
     for (std::uint64_t ends = separators >> 1; ends != 0; ends &= ends - 1) {
         const int e = std::countr_zero(ends);
-        const std::uint32_t x = load_little_endian32(p + e - 2) & digits_kept[(d2 >> e) & 3];
+        const std::uint32_t x = load_little_endian<std::uint32_t>(p + e - 2) & digits_kept[(d2 >> e) & 3];
         const unsigned value = (x & 0xff) * 100 + (x >> 8 & 0xff) * 10 + (x >> 16);
         any |= value;  // past 255 once any value is
         out[n++] = static_cast<unsigned char>(value);
