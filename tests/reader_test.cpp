@@ -7,9 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "run.h"
 #include "textread.h"
 
 namespace {
+
+using track_test::repeat;
 
 struct reading {
     std::string bytes;  // the record bytes produced
@@ -62,14 +65,6 @@ std::string bytes(std::initializer_list<int> values)
     for (int v : values)
         s.push_back(static_cast<char>(v));
     return s;
-}
-
-std::string repeat(const std::string &s, int n)
-{
-    std::string r;
-    for (int i = 0; i < n; ++i)
-        r += s;
-    return r;
 }
 
 const std::string rising = "0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15\n";

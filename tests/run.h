@@ -47,6 +47,15 @@ struct scratch {
     std::filesystem::path operator/(const std::string &name) const { return dir / name; }
 };
 
+// s, n times over.
+inline std::string repeat(const std::string &s, int n)
+{
+    std::string r;
+    for (int i = 0; i < n; ++i)
+        r += s;
+    return r;
+}
+
 std::string read_file(const std::filesystem::path &path);
 void write_file(const std::filesystem::path &path, const std::string &bytes);
 // The names in dir, sorted (a run's captured output lies beside dir).
