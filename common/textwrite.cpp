@@ -1,47 +1,53 @@
 #include "textwrite.h"
 
 #include <array>
+#include <bit>
+#include <cstdint>
 #include <cstring>
 
 namespace track {
 
 namespace {
 
-// A value's decimal digits followed by a blank, padded to four bytes.
-struct decimal {
-    char text[4];
-    unsigned char length;  // digits and blank
-};
-
 // A field has only 256 values, so its text is a table entry: formatting is a
 // four-byte copy, with no division and no branch on the number of digits.
-constexpr std::array<decimal, max_value + 1> decimals = [] {
-    std::array<decimal, max_value + 1> table{};
+// Each entry holds the digits and a blank in its low four bytes, in text
+// order whatever the processor's byte order, and their count above them.
+constexpr std::array<std::uint64_t, max_value + 1> decimals = [] {
+    std::array<std::uint64_t, max_value + 1> table{};
     for (int v = 0; v <= max_value; ++v) {
-        decimal &d = table[static_cast<std::size_t>(v)];
+        char text[4] = {};
         int n = 0;
         if (v >= 100)
-            d.text[n++] = static_cast<char>('0' + v / 100);
+            text[n++] = static_cast<char>('0' + v / 100);
         if (v >= 10)
-            d.text[n++] = static_cast<char>('0' + v / 10 % 10);
-        d.text[n++] = static_cast<char>('0' + v % 10);
-        d.text[n++] = ' ';
-        d.length = static_cast<unsigned char>(n);
+            text[n++] = static_cast<char>('0' + v / 10 % 10);
+        text[n++] = static_cast<char>('0' + v % 10);
+        text[n++] = ' ';
+        std::uint32_t word = 0;
+        for (int i = 0; i < 4; ++i) {
+            const auto byte = static_cast<std::uint32_t>(static_cast<unsigned char>(text[i]));
+            word |= std::endian::native == std::endian::little ? byte << (8 * i) : byte << (24 - 8 * i);
+        }
+        table[static_cast<std::size_t>(v)] = word | std::uint64_t(n) << 32;
     }
     return table;
 }();
 
 std::size_t format_one(const trame &t, char *out)
 {
-    char *at = out;
+    // Positions count from the line's start, so that the next line's work
+    // need not wait for this one's length.
+    std::size_t at = 0;
     for (int k = 0; k < field_count; ++k) {
         // Fields hold 0..255; the cast keeps any other value inside the table.
-        const decimal &d = decimals[static_cast<unsigned char>(t.*fields[k])];
-        std::memcpy(at, d.text, sizeof d.text);
-        at += d.length;
+        const std::uint64_t d = decimals[static_cast<unsigned char>(t.*fields[k])];
+        const auto text = static_cast<std::uint32_t>(d);
+        std::memcpy(out + at, &text, sizeof text);
+        at += static_cast<std::size_t>(d >> 32);
     }
-    at[-1] = '\n';  // the last number ends the line
-    return static_cast<std::size_t>(at - out);
+    out[at - 1] = '\n';  // the last number ends the line
+    return at;
 }
 
 }  // namespace
