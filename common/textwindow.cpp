@@ -1,5 +1,6 @@
 #include "textwindow.h"
 
+#include <array>
 #include <cstring>
 
 namespace track {
@@ -9,68 +10,78 @@ namespace {
 constexpr std::uint64_t ones = 0x0101010101010101u;
 constexpr std::uint64_t high = 0x8080808080808080u;
 
-// The high bits of the eight bytes of x, as eight bits.
-std::uint64_t gather_high_bits(std::uint64_t x)
+// Eight bytes as a number whose byte k is bits 8k..8k+7, whatever the
+// processor's byte order.
+std::uint64_t load_little_endian(const unsigned char *p)
 {
-    // Moves bit 8k+7 to bit 56+k; the products never overlap.
-    return ((x & high) >> 7) * 0x0102040810204080u >> 56;
-}
-
-// High bit of each byte of w that equals c.
-std::uint64_t bytes_equal(std::uint64_t w, unsigned char c)
-{
-    std::uint64_t y = w ^ (ones * c);
-    return ~(((y & ~high) + ~high) | y) & high;
-}
-
-// High bit of each byte of w that is a decimal digit.
-std::uint64_t bytes_digit(std::uint64_t w)
-{
-    std::uint64_t x = w ^ (ones * '0');  // digits become 0..9
-    return ~(((x & ~high) + ones * 0x76) | x) & high;
-}
-
-// Eight or four bytes as a number whose byte k is bits 8k..8k+7, whatever
-// the processor's byte order.
-template <typename Word>
-Word load_little_endian(const unsigned char *p)
-{
-    Word w;
+    std::uint64_t w;
     std::memcpy(&w, p, sizeof w);
-    if constexpr (std::endian::native == std::endian::big) {
-        if constexpr (sizeof w == 8)
-            w = __builtin_bswap64(w);
-        else
-            w = __builtin_bswap32(w);
-    }
+    if constexpr (std::endian::native == std::endian::big)
+        w = __builtin_bswap64(w);
     return w;
 }
 
-// For the two bytes before a number's last digit (bit 0: two before, bit 1:
-// one before, set when that byte is a digit of the number): which of the
-// four bytes loaded from two before the last digit hold its digits, as
-// the low halves that are their values.
-constexpr std::uint32_t digits_kept[4] = {0x0f0000, 0x0f0000, 0x0f0f00, 0x0f0f0f};
+// Bit 8r+c of x becomes bit 8c+r: an 8-by-8 transposition of bits.
+std::uint64_t transpose(std::uint64_t x)
+{
+    std::uint64_t t = (x ^ (x >> 7)) & 0x00aa00aa00aa00aau;
+    x ^= t ^ (t << 7);
+    t = (x ^ (x >> 14)) & 0x0000cccc0000ccccu;
+    x ^= t ^ (t << 14);
+    t = (x ^ (x >> 28)) & 0x00000000f0f0f0f0u;
+    x ^= t ^ (t << 28);
+    return x;
+}
+
+// The two bytes before a number's last digit, as one native 16-bit load with
+// the low five bits of each kept: a digit is then 16 + its value, white space
+// is below 16. The table gives what they add to the last digit's character:
+// 100 and 10 times their values where they are digits of the number, less
+// '0'. One load in place of masks and multiplications; only the few entries
+// that text can reach are ever touched.
+constexpr auto leading_digits = [] {
+    std::array<std::int16_t, 0x1f1f + 1> table{};
+    for (int h = 0; h < 32; ++h) {
+        for (int t = 0; t < 32; ++t) {
+            const bool t_digit = t >= 16 && t < 26;
+            const bool h_digit = t_digit && h >= 16 && h < 26;
+            const int at = std::endian::native == std::endian::little ? h + 256 * t : 256 * h + t;
+            table[static_cast<std::size_t>(at)] =
+                static_cast<std::int16_t>((h_digit ? 100 * (h - 16) : 0) + (t_digit ? 10 * (t - 16) : 0) - '0');
+        }
+    }
+    return table;
+}();
 
 window_result read_window(const unsigned char *p, unsigned char *out)
 {
     // One bit per byte: separators and line feeds, and the bytes before the
-    // first that is neither a digit nor a separator.
+    // first that is neither a digit nor a separator. Each word's flags are
+    // the high bits of its bytes; word i shifted right by 7 - i puts the flag
+    // of its byte k at bit 8k+i, so that one transposition at the end lays
+    // out all 64 in order.
     std::uint64_t sep = 0;
     std::uint64_t newline = 0;
     std::uint64_t before = ~std::uint64_t{0};
     for (std::size_t i = 0; i < 8; ++i) {
-        const auto w = load_little_endian<std::uint64_t>(p + 8 * i);
-        const std::uint64_t nl = bytes_equal(w, '\n');
-        const std::uint64_t s = bytes_equal(w, ' ') | nl;
-        const std::uint64_t other = high & ~(s | bytes_digit(w));
-        sep |= gather_high_bits(s) << (8 * i);
-        newline |= gather_high_bits(nl) << (8 * i);
+        const std::uint64_t w = load_little_endian(p + 8 * i);
+        // The high bit of each byte of lo + (0x80 - c) is set unless its
+        // low seven bits are below c; w's own high bit marks bytes past 0x7f.
+        const std::uint64_t lo = w & ~high;
+        const std::uint64_t not_digit = (lo ^ ones * '0') + ones * (0x80 - 10);
+        const std::uint64_t not_blank = (lo ^ ones * ' ') + ~high;
+        const std::uint64_t not_newline = (lo ^ ones * '\n') + ~high;
+        const std::uint64_t not_separator = not_blank & not_newline;
+        sep |= (~(not_separator | w) & high) >> (7 - i);
+        newline |= (~(not_newline | w) & high) >> (7 - i);
+        const std::uint64_t other = ((not_digit & not_separator) | w) & high;
         if (other != 0) {  // seldom: the rest of the window is out of the form
             before = (std::uint64_t{1} << (8 * i + static_cast<std::size_t>(std::countr_zero(other)) / 8)) - 1;
             break;
         }
     }
+    sep = transpose(sep);
+    newline = transpose(newline);
     // Where the form breaks: the second of two separators, the fourth digit
     // in a row (every byte before `before` is a digit or a separator).
     const std::uint64_t digit = ~sep & before;
@@ -79,21 +90,19 @@ window_result read_window(const unsigned char *p, unsigned char *out)
     const std::uint64_t separators = sep & kept;
     if ((sep & 1) != 0 || separators == 0)
         return {};
-    // Bit e+2 of d2 tells whether byte e is a digit; the two bytes before p
-    // count as none.
-    const std::uint64_t d2 = digit << 2;
     unsigned any = 0;
-    int n = 0;
+    unsigned char *o = out;
     for (std::uint64_t ends = separators >> 1; ends != 0; ends &= ends - 1) {
-        const int e = std::countr_zero(ends);
-        const std::uint32_t x = load_little_endian<std::uint32_t>(p + e - 2) & digits_kept[(d2 >> e) & 3];
-        const unsigned value = (x & 0xff) * 100 + (x >> 8 & 0xff) * 10 + (x >> 16);
+        const unsigned char *last = p + std::countr_zero(ends);
+        std::uint16_t two;
+        std::memcpy(&two, last - 2, sizeof two);
+        const auto value = static_cast<unsigned>(leading_digits[two & 0x1f1f] + *last);
         any |= value;  // past 255 once any value is
-        out[n++] = static_cast<unsigned char>(value);
+        *o++ = static_cast<unsigned char>(value);
     }
     if (any > 255)
         return {};
-    return {64 - std::countl_zero(separators), n, newline & separators};
+    return {64 - std::countl_zero(separators), static_cast<int>(o - out), newline & separators};
 }
 
 }  // namespace

@@ -39,7 +39,8 @@ struct window_run {
 // Reads windows from p on, while at least 64 bytes remain before end and the
 // text keeps to the common form: numbers of one to three digits worth 0..255,
 // each followed by a single blank or line feed. The text must start with a
-// digit and be preceded by two readable bytes. Stores one byte per number at
+// digit and be preceded by two readable bytes, white space the second (as it
+// is wherever a number begins). Stores one byte per number at
 // out, which needs room for one per two bytes of text and window_scratch more.
 // Stops before a number out of range, so that the byte-by-byte way reports it.
 using window_reader = window_run (*)(const unsigned char *p, const unsigned char *end, unsigned char *out);
