@@ -32,7 +32,7 @@ int main(int argc, char **argv)
     struct stat st {};
     if (!track::open_input(in, input, "rb") || fstat(fileno(in.file), &st) != 0)
         return 1;
-    track::replacement out;
+    static track::replacement out;  // its buffers are not for the stack
     if (!track::replace_begin(out, enc ? track::record_file : track::track_file))
         return 1;
     const auto in_size = static_cast<unsigned long long>(st.st_size);

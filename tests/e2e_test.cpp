@@ -7,9 +7,9 @@
 #include <functional>
 #include <random>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
-#include "replace.h"
 #include "run.h"
 
 namespace fs = std::filesystem;
@@ -91,15 +91,49 @@ TEST(Programs, ConvertOrAnswerTheirOptions)
     }
 }
 
-TEST(Replacement, NewFileGetsTheUmask)
+// Both ways of making the new file: unnamed, and named where the filesystem
+// has no unnamed files (every FUSE filesystem); the second only where the
+// programs can be made to see such a filesystem.
+std::vector<bool> both_ways()
 {
-    scratch s;
-    write_file(s / "piste1.txt", rising);
-    EXPECT_EQ(run(enc.path, s.dir, {.umask = 027}).status, 0);
-    EXPECT_EQ(fs::status(s / "talvor.vrd").permissions(), fs::perms(0640));
+    if (no_tmpfile[0] == '\0')
+        return {false};
+    return {false, true};
 }
 
-TEST(Replacement, KeepsModeAndLongSymbolicLinks)
+TEST(Replacement, GivesTheOldModeAndOwnerOrTheUmask)
+{
+    // The old file's bits and owner, whatever the umask; a new file 0666 less
+    // the umask. Root replaces a file it could write, read-only or not.
+    struct mode_case {
+        int old_mode;  // -1: no old file
+        mode_t umask;
+        uid_t old_owner;
+        int mode;
+    } const cases[] = {
+        {-1, 027, 0, 0640}, {-1, 0, 0, 0666}, {0604, 022, 0, 0604}, {0666, 077, 0, 0666}, {0444, 022, 65534, 0444},
+    };
+    for (bool named : both_ways())
+        for (const mode_case &c : cases) {
+            scratch s;
+            write_file(s / "piste1.txt", rising);
+            if (c.old_mode >= 0) {
+                write_file(s / "talvor.vrd", old_output);
+                fs::permissions(s / "talvor.vrd", fs::perms(c.old_mode));
+                ASSERT_EQ(chown((s / "talvor.vrd").c_str(), c.old_owner, c.old_owner), 0);
+            }
+            outcome o = run(enc.path, s.dir, {.umask = static_cast<int>(c.umask), .named = named});
+            EXPECT_EQ(o.status, 0) << o.err;
+            struct stat st {};
+            ASSERT_EQ(stat((s / "talvor.vrd").c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 07777, static_cast<mode_t>(c.mode)) << std::oct << c.old_mode << " named " << named;
+            EXPECT_EQ(st.st_uid, c.old_owner);
+            EXPECT_EQ(read_file(s / "talvor.vrd"), byte_run(0, 16));
+            EXPECT_EQ(listing(s.dir), (std::vector<std::string>{"piste1.txt", "talvor.vrd"}));
+        }
+}
+
+TEST(Replacement, LongSymbolicLinks)
 {
     // Two links whose texts together pass PATH_MAX: each is read relative to
     // its own directory, as the kernel does, never joined into one path.
@@ -107,15 +141,70 @@ TEST(Replacement, KeepsModeAndLongSymbolicLinks)
     write_file(s / "piste1.txt", rising);
     fs::create_directory(s / "data");
     write_file(s / "data/real.vrd", old_output);
-    fs::permissions(s / "data/real.vrd", fs::perms(0604));
     fs::create_symlink(repeat("./", 1750) + "data/real.vrd", s / "link");
     fs::create_symlink(repeat("./", 1750) + "link", s / "talvor.vrd");
     outcome o = run(enc.path, s.dir);
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_TRUE(fs::is_symlink(s / "talvor.vrd"));
     EXPECT_EQ(read_file(s / "data/real.vrd"), byte_run(0, 16));
-    EXPECT_EQ(fs::status(s / "data/real.vrd").permissions(), fs::perms(0604));
     EXPECT_EQ(listing(s / "data"), std::vector<std::string>{"real.vrd"});
+}
+
+// Whether the kernel itself follows link for reading, as root or as 65534.
+bool kernel_follows(const fs::path &link, bool as_nobody)
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (as_nobody && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(2);
+        _exit(open(link.c_str(), O_RDONLY) >= 0 ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST(Replacement, FollowsLinksWhereTheKernelDoes)
+{
+    // The link talvor.vrd -> data/NAME, in a directory of the given mode,
+    // owned by the given user: the programs follow it exactly where the
+    // kernel does (fs.protected_symlinks decides in sticky directories
+    // writable by all), and any name the kernel takes is replaced.
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root, to own links as another user";
+    struct link_case {
+        fs::perms dir_mode;
+        uid_t link_owner;
+        bool as_nobody;
+        std::string target;
+    } const cases[] = {
+        {fs::perms(01777), 65534, false, "real.vrd"},  // refused where protected
+        {fs::perms(01777), 65534, true, "real.vrd"},   // its owner follows it
+        {fs::perms(01777), 0, true, "real.vrd"},       // the directory's owner's link
+        {fs::perms(0777), 65534, false, "real.vrd"},   // not sticky
+        {fs::perms(0755), 0, false, std::string(255, 'n')},
+        {fs::perms(0755), 0, false, std::string(248, 'n')},
+    };
+    for (bool named : both_ways())
+        for (const link_case &c : cases) {
+            scratch s;
+            write_file(s / "piste1.txt", rising);
+            fs::create_directory(s / "data");
+            fs::permissions(s / "data", fs::perms(0777));
+            write_file(s / "data" / c.target, old_output);
+            ASSERT_EQ(chown((s / "data" / c.target).c_str(), 65534, 65534), 0);
+            fs::create_symlink("data/" + c.target, s / "talvor.vrd");
+            ASSERT_EQ(lchown((s / "talvor.vrd").c_str(), c.link_owner, c.link_owner), 0);
+            fs::permissions(s.dir, c.dir_mode);
+            const bool follows = kernel_follows(s / "talvor.vrd", c.as_nobody);
+            outcome o = run(enc.path, s.dir, {.as_nobody = c.as_nobody, .named = named});
+            const std::string what = std::to_string(c.link_owner) + (c.as_nobody ? " as 65534" : " as root");
+            EXPECT_EQ(o.status, follows ? 0 : 1) << what;
+            EXPECT_EQ(o.err, follows ? "" : "trackenc: cannot write talvor.vrd: Permission denied\n") << what;
+            EXPECT_EQ(read_file(s / "data" / c.target), follows ? byte_run(0, 16) : old_output) << what;
+            EXPECT_TRUE(fs::is_symlink(s / "talvor.vrd"));
+            EXPECT_EQ(listing(s / "data"), std::vector<std::string>{c.target});
+        }
 }
 
 TEST(Replacement, WritesFifosInPlace)
@@ -142,53 +231,69 @@ TEST(Replacement, WritesFifosInPlace)
     }
 }
 
-TEST(Replacement, SyncsTheDirectoryAfterTheRename)
+TEST(Replacement, FaultsAtEachStep)
 {
-    // A success must survive a power loss: the rename reaches the disk
-    // before the program ends.
+    // A fault injected at one system call: a failure leaves the old file
+    // and nothing else; fsync's EINVAL (a file that cannot be synced) and a
+    // refused mode or owner (FAT, exFAT) are no failure. Every success syncs
+    // the file, renames, then syncs the directory, in that order.
     if (std::string(emulator) != "" || system("strace -V >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "needs strace on the machine's own processor";
-    scratch s;
-    write_file(s / "piste1.txt", rising);
-    const fs::path log = s.dir.string() + ".strace";
-    outcome o = run("/usr/bin/env", s.dir,
-                    {.args = {"ASAN_OPTIONS=detect_leaks=0",  // LeakSanitizer cannot run under strace
-                              "strace", "-o", log.string(), "-e", "trace=renameat,renameat2,fsync", enc.path}});
-    const std::string calls = read_file(log);
-    fs::remove(log);
-    EXPECT_EQ(o.status, 0) << o.err;
-    const std::size_t rename = calls.find("rename");
-    ASSERT_NE(rename, std::string::npos) << calls;
-    EXPECT_NE(calls.find("fsync(", rename), std::string::npos) << calls;
-}
-
-TEST(Replacement, FollowsLinksAsTheKernelWould)
-{
-    // With fs.protected_symlinks on, a link in a sticky directory writable by
-    // all is followed only by its owner, or when the directory's owner owns it.
-    struct link_case {
-        bool protect;
-        mode_t dir_mode;
-        uid_t dir_owner, link_owner, follower;
-        bool follows;
+    const std::string io = "trackenc: cannot write talvor.vrd: Input/output error\n";
+    struct fault_case {
+        bool named;
+        std::string inject;
+        int status;  // -1: killed by SIGTERM
+        std::string err;
+        bool replaced;
     } const cases[] = {
-        {true, 01777, 0, 1000, 0, false},    // root in /tmp, another user's link
-        {true, 01777, 0, 1000, 1000, true},  // the link's owner
-        {true, 01777, 1000, 1000, 0, true},  // the directory's owner's link
-        {true, 01777, 0, 0, 1000, true},     // root's link
-        {true, 00777, 0, 1000, 0, true},     // not sticky
-        {true, 01775, 0, 1000, 0, true},     // not writable by all
-        {false, 01777, 0, 1000, 0, true},    // protection off
+        {false, "fsync:error=EIO:when=1", 1, io, false},
+        {true, "fsync:error=EIO:when=1", 1, io, false},
+        {false, "fsync:error=EINVAL", 0, "", true},
+        // The rename took place; only its durability is in doubt.
+        {false, "fsync:error=EIO:when=2", 1, io, true},
+        {true, "fsync:error=EIO:when=2", 1, io, true},
+        // /proc names the file where naming it by its descriptor is refused.
+        {false, "linkat:error=ENOENT:when=1", 0, "", true},
+        {false, "linkat:error=EPERM", 1,
+         "trackenc: cannot write talvor.vrd: cannot create a file in '.': Operation not permitted\n", false},
+        {false, "renameat,renameat2:error=EXDEV", 1,
+         "trackenc: cannot write talvor.vrd: the old file cannot be replaced: Invalid cross-device link\n", false},
+        {true, "renameat,renameat2:error=EXDEV", 1,
+         "trackenc: cannot write talvor.vrd: the old file cannot be replaced: Invalid cross-device link\n", false},
+        {false, "fchmod:error=ENOSYS", 0, "", true},
+        {true, "fchmod,fchown:error=EPERM", 0, "", true},
+        // A signal while the temporary name exists.
+        {false, "linkat:signal=SIGTERM", -1, "", false},
+        {true, "fsync:signal=SIGTERM:when=1", -1, "", false},
     };
-    for (const link_case &c : cases) {
-        struct stat dir {
-        }, link{};
-        dir.st_mode = S_IFDIR | c.dir_mode;
-        dir.st_uid = c.dir_owner;
-        link.st_mode = S_IFLNK | 0777;
-        link.st_uid = c.link_owner;
-        EXPECT_EQ(track::may_follow_link(c.protect, dir, link, c.follower), c.follows)
-            << std::oct << c.dir_mode << std::dec << " " << c.dir_owner << " " << c.link_owner << " " << c.follower;
+    for (const fault_case &c : cases) {
+        if (c.named && no_tmpfile[0] == '\0')
+            continue;
+        scratch s;
+        write_file(s / "piste1.txt", rising);
+        write_file(s / "talvor.vrd", old_output);
+        const fs::path log = s.dir.string() + ".strace";
+        outcome o =
+            run("/usr/bin/env", s.dir,
+                {.args = {"ASAN_OPTIONS=detect_leaks=0",  // LeakSanitizer cannot run under strace
+                          "strace", "-o", log.string(), "-e", "trace=fsync,renameat,renameat2,linkat,fchmod,fchown",
+                          "-e", "inject=" + c.inject, enc.path},
+                 .named = c.named});
+        const std::string calls = read_file(log);
+        fs::remove(log);
+        const std::string what = c.inject + (c.named ? " named" : "");
+        EXPECT_EQ(o.status, c.status) << what << "\n" << o.err;
+        EXPECT_EQ(o.signal, c.status < 0 ? SIGTERM : 0) << what;
+        EXPECT_EQ(o.err, c.err) << what;
+        EXPECT_EQ(read_file(s / "talvor.vrd"), c.replaced ? byte_run(0, 16) : old_output) << what;
+        EXPECT_EQ(listing(s.dir), (std::vector<std::string>{"piste1.txt", "talvor.vrd"})) << what;
+        if (c.status == 0) {
+            const std::size_t file = calls.find("fsync("), rename = calls.find("rename", file + 1);
+            EXPECT_TRUE(file != std::string::npos && rename != std::string::npos &&
+                        calls.find("fsync(", rename) != std::string::npos)
+                << calls;
+        }
     }
 }
 
@@ -215,25 +320,27 @@ class Fails : public testing::TestWithParam<failure_case> {};
 TEST_P(Fails, LeavesTheOutputAsItWas)
 {
     const failure_case &c = GetParam();
-    for (bool had_output : {true, false}) {
-        scratch s;
-        c.setup(s);
-        const fs::path output = s / c.p->output;
-        if (had_output && !fs::exists(fs::symlink_status(output)))
-            write_file(output, old_output);
-        const auto before = listing(s.dir);
-        const std::string old = fs::is_regular_file(output) ? read_file(output) : "";
-        if (c.as_nobody && geteuid() != 0)
-            GTEST_SKIP() << "needs root, to run as another user";
-        outcome o = run(c.p->path, s.dir, {.file_size_limit = c.file_size_limit, .as_nobody = c.as_nobody});
-        EXPECT_EQ(o.status, c.p->failure_status);
-        EXPECT_EQ(o.err, c.message + "\n");
-        EXPECT_EQ(o.out, "");
-        EXPECT_EQ(listing(s.dir), before);
-        if (fs::is_regular_file(output)) {
-            EXPECT_EQ(read_file(output), old);
+    if (c.as_nobody && geteuid() != 0)
+        GTEST_SKIP() << "needs root, to run as another user";
+    for (bool named : both_ways())
+        for (bool had_output : {true, false}) {
+            scratch s;
+            c.setup(s);
+            const fs::path output = s / c.p->output;
+            if (had_output && !fs::exists(fs::symlink_status(output)))
+                write_file(output, old_output);
+            const auto before = listing(s.dir);
+            const std::string old = fs::is_regular_file(output) ? read_file(output) : "";
+            outcome o =
+                run(c.p->path, s.dir, {.file_size_limit = c.file_size_limit, .as_nobody = c.as_nobody, .named = named});
+            EXPECT_EQ(o.status, c.p->failure_status) << "named " << named;
+            EXPECT_EQ(o.err, c.message + "\n") << "named " << named;
+            EXPECT_EQ(o.out, "");
+            EXPECT_EQ(listing(s.dir), before) << "named " << named;
+            if (fs::is_regular_file(output)) {
+                EXPECT_EQ(read_file(output), old);
+            }
         }
-    }
 }
 
 auto file(const std::string &name, const std::string &bytes)
@@ -247,6 +354,19 @@ auto shared_directory(fs::perms mode, const std::string &input, const std::strin
     return [=](const scratch &s) {
         fs::permissions(s.dir, mode);
         write_file(s / input, bytes);
+    };
+}
+
+// In a directory that user 65534 may write, an output of mode 0444 (its
+// own) or 0644 (another user's): either way not theirs to write.
+auto read_only_output(const std::string &input, const std::string &bytes, const std::string &output, uid_t owner)
+{
+    return [=](const scratch &s) {
+        shared_directory(fs::perms(0777), input, bytes)(s);
+        write_file(s / output, old_output);
+        fs::permissions(s / output, fs::perms(owner == 0 ? 0644 : 0444));
+        if (chown((s / output).c_str(), owner, owner) != 0)
+            ADD_FAILURE() << "cannot give " << output << " away";
     };
 }
 
@@ -295,52 +415,75 @@ INSTANTIATE_TEST_SUITE_P(
                                  [](const scratch &s) {
                                      shared_directory(fs::perms(01777), "piste1.txt", rising)(s);
                                      write_file(s / "talvor.vrd", old_output);
+                                     fs::permissions(s / "talvor.vrd", fs::perms(0666));
                                  },
                                  "trackenc: cannot write talvor.vrd: the old file cannot be replaced: Operation not "
                                  "permitted (in a sticky directory only the file's owner may replace it)",
-                                 -1, true}),
+                                 -1, true},
+                    failure_case{"read_only_output", &enc, read_only_output("piste1.txt", rising, "talvor.vrd", 65534),
+                                 "trackenc: cannot write talvor.vrd: Permission denied", -1, true},
+                    failure_case{"another_users_output", &enc, read_only_output("piste1.txt", rising, "talvor.vrd", 0),
+                                 "trackenc: cannot write talvor.vrd: Permission denied", -1, true}),
     [](const auto &c) { return std::string(c.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
     Trackdec, Fails,
-    testing::Values(failure_case{"missing_input", &dec, [](const scratch &) {},
-                                 "Error in opening file: No such file or directory"},
-                    failure_case{"input_is_a_directory", &dec, directory("talvor.vrd"),
-                                 "trackdec: cannot read talvor.vrd: Is a directory"},
-                    failure_case{"file_size_limit", &dec, file("talvor.vrd", random_bytes(16 * 10000, 1)),
-                                 "trackdec: cannot write piste1.txt: File too large", 100000},
-                    failure_case{"output_is_a_directory", &dec, directory("piste1.txt", "talvor.vrd", byte_run(0, 16)),
-                                 "trackdec: cannot write piste1.txt: Is a directory"}),
+    testing::Values(
+        failure_case{"missing_input", &dec, [](const scratch &) {}, "Error in opening file: No such file or directory"},
+        failure_case{"input_is_a_directory", &dec, directory("talvor.vrd"),
+                     "trackdec: cannot read talvor.vrd: Is a directory"},
+        failure_case{"file_size_limit", &dec, file("talvor.vrd", random_bytes(16 * 10000, 1)),
+                     "trackdec: cannot write piste1.txt: File too large", 100000},
+        failure_case{"output_is_a_directory", &dec, directory("piste1.txt", "talvor.vrd", byte_run(0, 16)),
+                     "trackdec: cannot write piste1.txt: Is a directory"},
+        failure_case{"read_only_output", &dec, read_only_output("talvor.vrd", byte_run(0, 16), "piste1.txt", 65534),
+                     "trackdec: cannot write piste1.txt: Permission denied", -1, true}),
     [](const auto &c) { return std::string(c.param.name); });
 
 TEST(Programs, SignalsLeaveNoTemporaryFile)
 {
     // The input is a FIFO that never ends: the run stays in its loop, with
     // its new output file open, until the signal comes; whatever the signal,
-    // the old output stays and nothing else is left.
+    // the old output stays and nothing else is left. An unnamed file is gone
+    // even after SIGKILL; a named one is removed on every signal that can
+    // be caught.
     struct signal_case {
         const program &p;
         int sig;
+        bool named;
         std::string data;
-    } const cases[] = {{enc, SIGINT, rising},  {enc, SIGTERM, rising},
-                       {enc, SIGHUP, rising},  {enc, SIGQUIT, rising},
-                       {enc, SIGUSR1, rising}, {enc, SIGALRM, rising},
-                       {enc, SIGKILL, rising}, {dec, SIGINT, random_bytes(1 << 20, 2)}};
+    } const cases[] = {
+        {enc, SIGKILL, false, rising},
+        {enc, SIGINT, true, rising},
+        {enc, SIGTERM, true, rising},
+        {enc, SIGHUP, true, rising},
+        {enc, SIGQUIT, true, rising},
+        {enc, SIGUSR1, true, rising},
+        {enc, SIGALRM, true, rising},
+        {enc, SIGRTMIN + 1, true, rising},
+        {dec, SIGINT, false, random_bytes(1 << 20, 2)},
+        {dec, SIGTERM, true, random_bytes(1 << 20, 2)},
+    };
+    const std::vector<std::string> both = {"piste1.txt", "talvor.vrd"};
     for (const signal_case &c : cases) {
+        if (c.named && no_tmpfile[0] == '\0')
+            continue;
         scratch s;
         write_file(s / c.p.output, old_output);
         ASSERT_EQ(mkfifo((s / c.p.input).c_str(), 0600), 0);
-        started p = start(c.p.path, s.dir);
+        started p = start(c.p.path, s.dir, {.named = c.named});
         int fifo = open((s / c.p.input).c_str(), O_WRONLY);  // waits for the program to open it
         ASSERT_GE(fifo, 0);
         ASSERT_EQ(write(fifo, c.data.data(), c.data.size()), static_cast<ssize_t>(c.data.size()));
         EXPECT_TRUE(wait_for_new_file(p.pid, s.dir, c.p.input));
+        // The temporary name is there to be removed, or there is none.
+        EXPECT_EQ(listing(s.dir).size(), c.named ? 3U : 2U) << c.sig;
         kill(p.pid, c.sig);
         outcome o = finish(p);
         close(fifo);
         EXPECT_EQ(o.signal, c.sig);
         EXPECT_EQ(read_file(s / c.p.output), old_output);
-        EXPECT_EQ(listing(s.dir), (std::vector<std::string>{"piste1.txt", "talvor.vrd"}));
+        EXPECT_EQ(listing(s.dir), both) << c.sig;
     }
 }
 
@@ -370,16 +513,20 @@ TEST(Programs, ClosedStandardErrorChangesNothingElse)
 
 TEST(RoundTrip, RecordFilesComeBackByteForByte)
 {
-    // Sizes around the programs' block sizes, and a partial record lost.
+    // Sizes around the programs' block sizes, and a partial record lost;
+    // every other size through named temporary files.
     const std::size_t records[] = {0, 1, 3, 4095, 4096, 4097, 20000, 70001};
+    bool named = false;
     for (std::size_t n : records) {
+        named = !named && no_tmpfile[0] != '\0';
         scratch s;
         std::string bytes = random_bytes(16 * n, static_cast<unsigned>(n));
         write_file(s / "talvor.vrd", bytes + "\x07\x08\x09");
         // A small stack is enough: the buffers are not on it.
-        ASSERT_EQ(run(dec.path, s.dir, {.stack_limit = 256 * 1024}).status, 0);
-        ASSERT_EQ(run(enc.path, s.dir, {.stack_limit = 256 * 1024}).status, 0);
+        ASSERT_EQ(run(dec.path, s.dir, {.stack_limit = 256 * 1024, .named = named}).status, 0);
+        ASSERT_EQ(run(enc.path, s.dir, {.stack_limit = 256 * 1024, .named = named}).status, 0);
         EXPECT_EQ(read_file(s / "talvor.vrd"), bytes) << n << " records";
+        EXPECT_EQ(listing(s.dir), (std::vector<std::string>{"piste1.txt", "talvor.vrd"}));
     }
 }
 

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <grp.h>
@@ -37,13 +38,21 @@ started start(const std::string &program, const fs::path &dir, const run_options
     s.err = capture_path(dir, "err");
     // An emulator (in a cross build) comes first, then the program.
     std::vector<std::string> words;
-    std::istringstream emulated(emulator);
-    for (std::string word; emulated >> word;)
+    std::istringstream emulator_words(emulator);
+    for (std::string word; emulator_words >> word;)
         words.push_back(word);
+    const bool emulated = !words.empty();
     // User 65534 may not be able to reach the build folder: it is given the
-    // program as a descriptor opened beforehand.
-    const int program_fd = options.as_nobody ? open(program.c_str(), O_RDONLY) : -1;
-    words.push_back(program_fd >= 0 ? "/proc/self/fd/" + std::to_string(program_fd) : program);
+    // program and the library as descriptors opened beforehand.
+    auto reachable = [&](const std::string &path, int &fd) {
+        fd = options.as_nobody ? open(path.c_str(), O_RDONLY) : -1;
+        return fd >= 0 ? "/proc/self/fd/" + std::to_string(fd) : path;
+    };
+    int program_fd = -1, library_fd = -1;
+    const std::string preload = options.named ? "LD_PRELOAD=" + reachable(no_tmpfile, library_fd) : "";
+    if (options.named && emulated)
+        words.insert(words.end(), {"-E", preload});
+    words.push_back(reachable(program, program_fd));
     words.insert(words.end(), options.args.begin(), options.args.end());
     std::vector<char *> argv;
     for (std::string &w : words)
@@ -73,13 +82,19 @@ started start(const std::string &program, const fs::path &dir, const run_options
             limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(options.file_size_limit);
             setrlimit(RLIMIT_FSIZE, &limit);
         }
+        if (options.named && !emulated) {
+            setenv("LD_PRELOAD", preload.c_str() + std::strlen("LD_PRELOAD="), 1);
+            // AddressSanitizer would have its own library loaded first.
+            setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
+        }
         if (options.umask >= 0)
             umask(static_cast<mode_t>(options.umask));
         execvp(argv[0], argv.data());
         _exit(127);
     }
-    if (program_fd >= 0)
-        close(program_fd);
+    for (int fd : {program_fd, library_fd})
+        if (fd >= 0)
+            close(fd);
     return s;
 }
 

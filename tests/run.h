@@ -15,10 +15,15 @@ struct run_options {
     int umask = -1;
     bool as_nobody = false;      // run as user and group 65534 (the tests run as root)
     bool stderr_closed = false;  // standard error is a pipe nobody reads
+    bool named = false;          // no unnamed files: the named temporary file stands in
 };
 
 // The emulator that runs the programs in a cross build, or "".
 inline constexpr char emulator[] = TRACK_EMULATOR;
+
+// The library that takes unnamed files away from the programs, or "" where
+// it cannot be loaded into them (static programs).
+inline constexpr char no_tmpfile[] = TRACK_NO_TMPFILE;
 
 struct outcome {
     int status = -1;  // exit status, or -1 when killed

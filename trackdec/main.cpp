@@ -14,6 +14,7 @@
 #include "options.h"
 #include "replace.h"
 #include "report.h"
+#include "signals.h"
 #include "trame.h"
 
 namespace {
@@ -29,6 +30,7 @@ constexpr char usage[] = "Usage: trackdec\n"
 constexpr std::size_t block_records = track::record_block_size / track::record_size;
 
 // In static storage rather than on the stack, which may be small.
+track::replacement out;
 unsigned char bytes[track::record_block_size];
 char text[block_records * track::max_line_length + track::format_slack];
 
@@ -48,7 +50,6 @@ int main(int argc, char **argv)
         std::perror("Error in opening file");
         return failure;
     }
-    replacement out;
     if (!replace_begin(out, track_file)) {
         report_replace_failure(program, track_file, out);
         return failure;

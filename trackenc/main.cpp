@@ -10,6 +10,7 @@
 #include "options.h"
 #include "replace.h"
 #include "report.h"
+#include "signals.h"
 #include "textread.h"
 #include "trame.h"
 
@@ -24,6 +25,7 @@ constexpr char usage[] = "Usage: trackenc\n"
                          "Arguments other than --help and --version are ignored. See trackenc(1).\n";
 
 // In static storage rather than on the stack, which may be small.
+track::replacement out;
 char text[track::text_block_size];
 unsigned char bytes[track::text_output_bound(track::text_block_size)];
 
@@ -41,7 +43,6 @@ int main(int argc, char **argv)
         report_system(program, "cannot open", track_file, errno);
         return failure;
     }
-    replacement out;
     if (!replace_begin(out, record_file)) {
         report_replace_failure(program, record_file, out);
         return failure;
