@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <random>
@@ -133,75 +134,78 @@ TEST(Replacement, GivesTheOldModeAndOwnerOrTheUmask)
         }
 }
 
-TEST(Replacement, LongSymbolicLinks)
-{
-    // Two links whose texts together pass PATH_MAX: each is read relative to
-    // its own directory, as the kernel does, never joined into one path.
-    scratch s;
-    write_file(s / "piste1.txt", rising);
-    fs::create_directory(s / "data");
-    write_file(s / "data/real.vrd", old_output);
-    fs::create_symlink(repeat("./", 1750) + "data/real.vrd", s / "link");
-    fs::create_symlink(repeat("./", 1750) + "link", s / "talvor.vrd");
-    outcome o = run(enc.path, s.dir);
-    EXPECT_EQ(o.status, 0) << o.err;
-    EXPECT_TRUE(fs::is_symlink(s / "talvor.vrd"));
-    EXPECT_EQ(read_file(s / "data/real.vrd"), byte_run(0, 16));
-    EXPECT_EQ(listing(s / "data"), std::vector<std::string>{"real.vrd"});
-}
-
-// Whether the kernel itself follows link for reading, as root or as 65534.
-bool kernel_follows(const fs::path &link, bool as_nobody)
+// What the kernel answers when it opens path for reading, as root or as
+// 65534: 0, or the errno of its refusal.
+int kernel_opens(const fs::path &path, bool as_nobody)
 {
     const pid_t pid = fork();
     if (pid == 0) {
         if (as_nobody && (setgid(65534) != 0 || setuid(65534) != 0))
-            _exit(2);
-        _exit(open(link.c_str(), O_RDONLY) >= 0 ? 0 : 1);
+            _exit(255);
+        _exit(open(path.c_str(), O_RDONLY) >= 0 ? 0 : errno);
     }
     int status = 0;
     waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 255;
 }
 
 TEST(Replacement, FollowsLinksWhereTheKernelDoes)
 {
-    // The link talvor.vrd -> data/NAME, in a directory of the given mode,
-    // owned by the given user: the programs follow it exactly where the
-    // kernel does (fs.protected_symlinks decides in sticky directories
-    // writable by all), and any name the kernel takes is replaced.
+    // A chain of links talvor.vrd -> ... -> data/NAME, in a directory of the
+    // given mode, owned by the given user: the programs follow it exactly
+    // where the kernel does (fs.protected_symlinks decides in sticky
+    // directories writable by all; forty links at most) and refuse it with
+    // the kernel's reason. Links whose texts together pass PATH_MAX are read
+    // each relative to its own directory, never joined into one path; any
+    // name the kernel takes is replaced, also in a directory that may be
+    // written but not read.
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root, to own links as another user";
     struct link_case {
         fs::perms dir_mode;
         uid_t link_owner;
         bool as_nobody;
-        std::string target;
+        std::string target = "real.vrd";
+        fs::perms data_mode = fs::perms(0777);
+        int links = 1;
+        int dots = 0;  // "./" before each link's text
     } const cases[] = {
-        {fs::perms(01777), 65534, false, "real.vrd"},  // refused where protected
-        {fs::perms(01777), 65534, true, "real.vrd"},   // its owner follows it
-        {fs::perms(01777), 0, true, "real.vrd"},       // the directory's owner's link
-        {fs::perms(0777), 65534, false, "real.vrd"},   // not sticky
+        {fs::perms(01777), 65534, false},  // refused where protected
+        {fs::perms(01777), 65534, true},   // its owner follows it
+        {fs::perms(01777), 0, true},       // the directory's owner's link
+        {fs::perms(0777), 65534, false},   // not sticky
         {fs::perms(0755), 0, false, std::string(255, 'n')},
         {fs::perms(0755), 0, false, std::string(248, 'n')},
+        {fs::perms(0755), 0, true, "real.vrd", fs::perms(0333)},
+        {fs::perms(0755), 0, false, "real.vrd", fs::perms(0777), 2, 1750},
+        {fs::perms(0755), 0, false, "real.vrd", fs::perms(0777), 40},
+        {fs::perms(0755), 0, false, "real.vrd", fs::perms(0777), 41},
     };
     for (bool named : both_ways())
         for (const link_case &c : cases) {
             scratch s;
             write_file(s / "piste1.txt", rising);
             fs::create_directory(s / "data");
-            fs::permissions(s / "data", fs::perms(0777));
             write_file(s / "data" / c.target, old_output);
             ASSERT_EQ(chown((s / "data" / c.target).c_str(), 65534, 65534), 0);
-            fs::create_symlink("data/" + c.target, s / "talvor.vrd");
-            ASSERT_EQ(lchown((s / "talvor.vrd").c_str(), c.link_owner, c.link_owner), 0);
+            fs::permissions(s / "data", c.data_mode);
+            std::string next = "data/" + c.target;
+            for (int i = c.links; i >= 1; --i) {
+                const std::string name = i == 1 ? "talvor.vrd" : "link" + std::to_string(i);
+                fs::create_symlink(repeat("./", c.dots) + next, s / name);
+                ASSERT_EQ(lchown((s / name).c_str(), c.link_owner, c.link_owner), 0);
+                next = name;
+            }
             fs::permissions(s.dir, c.dir_mode);
-            const bool follows = kernel_follows(s / "talvor.vrd", c.as_nobody);
+            const int refusal = kernel_opens(s / "talvor.vrd", c.as_nobody);
             outcome o = run(enc.path, s.dir, {.as_nobody = c.as_nobody, .named = named});
-            const std::string what = std::to_string(c.link_owner) + (c.as_nobody ? " as 65534" : " as root");
-            EXPECT_EQ(o.status, follows ? 0 : 1) << what;
-            EXPECT_EQ(o.err, follows ? "" : "trackenc: cannot write talvor.vrd: Permission denied\n") << what;
-            EXPECT_EQ(read_file(s / "data" / c.target), follows ? byte_run(0, 16) : old_output) << what;
+            const std::string what = std::to_string(c.link_owner) + (c.as_nobody ? " as 65534, " : " as root, ") +
+                                     std::to_string(c.links) + " links";
+            EXPECT_EQ(o.status, refusal == 0 ? 0 : 1) << what;
+            EXPECT_EQ(o.err,
+                      refusal == 0 ? "" : "trackenc: cannot write talvor.vrd: " + std::string(strerror(refusal)) + "\n")
+                << what;
+            EXPECT_EQ(read_file(s / "data" / c.target), refusal == 0 ? byte_run(0, 16) : old_output) << what;
             EXPECT_TRUE(fs::is_symlink(s / "talvor.vrd"));
             EXPECT_EQ(listing(s / "data"), std::vector<std::string>{c.target});
         }
