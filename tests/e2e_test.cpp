@@ -450,12 +450,13 @@ TEST(Programs, SignalsLeaveNoTemporaryFile)
     // its new output file open, until the signal comes; whatever the signal,
     // the old output stays and nothing else is left. An unnamed file is gone
     // even after SIGKILL; a named one is removed on every signal that can
-    // be caught.
+    // be caught. A signal ignored from the start (nohup) stays ignored.
     struct signal_case {
         const program &p;
         int sig;
         bool named;
         std::string data;
+        bool ignored = false;
     } const cases[] = {
         {enc, SIGKILL, false, rising},
         {enc, SIGINT, true, rising},
@@ -464,7 +465,9 @@ TEST(Programs, SignalsLeaveNoTemporaryFile)
         {enc, SIGQUIT, true, rising},
         {enc, SIGUSR1, true, rising},
         {enc, SIGALRM, true, rising},
-        {enc, SIGRTMIN + 1, true, rising},
+        {enc, SIGRTMIN, true, rising},
+        {enc, SIGRTMAX, true, rising},
+        {enc, SIGHUP, true, rising, true},
         {dec, SIGINT, false, random_bytes(1 << 20, 2)},
         {dec, SIGTERM, true, random_bytes(1 << 20, 2)},
     };
@@ -475,7 +478,7 @@ TEST(Programs, SignalsLeaveNoTemporaryFile)
         scratch s;
         write_file(s / c.p.output, old_output);
         ASSERT_EQ(mkfifo((s / c.p.input).c_str(), 0600), 0);
-        started p = start(c.p.path, s.dir, {.named = c.named});
+        started p = start(c.p.path, s.dir, {.named = c.named, .ignored_signal = c.ignored ? c.sig : 0});
         int fifo = open((s / c.p.input).c_str(), O_WRONLY);  // waits for the program to open it
         ASSERT_GE(fifo, 0);
         ASSERT_EQ(write(fifo, c.data.data(), c.data.size()), static_cast<ssize_t>(c.data.size()));
@@ -483,10 +486,11 @@ TEST(Programs, SignalsLeaveNoTemporaryFile)
         // The temporary name is there to be removed, or there is none.
         EXPECT_EQ(listing(s.dir).size(), c.named ? 3U : 2U) << c.sig;
         kill(p.pid, c.sig);
+        close(fifo);  // the end of the input, for a program still alive
         outcome o = finish(p);
-        close(fifo);
-        EXPECT_EQ(o.signal, c.sig);
-        EXPECT_EQ(read_file(s / c.p.output), old_output);
+        EXPECT_EQ(o.signal, c.ignored ? 0 : c.sig);
+        EXPECT_EQ(o.status, c.ignored ? 0 : -1);
+        EXPECT_EQ(read_file(s / c.p.output), c.ignored ? byte_run(0, 16) : old_output);
         EXPECT_EQ(listing(s.dir), both) << c.sig;
     }
 }

@@ -87,6 +87,8 @@ started start(const std::string &program, const fs::path &dir, const run_options
             // AddressSanitizer would have its own library loaded first.
             setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
         }
+        if (options.ignored_signal != 0)
+            signal(options.ignored_signal, SIG_IGN);
         if (options.umask >= 0)
             umask(static_cast<mode_t>(options.umask));
         execvp(argv[0], argv.data());

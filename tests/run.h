@@ -16,6 +16,7 @@ struct run_options {
     bool as_nobody = false;      // run as user and group 65534 (the tests run as root)
     bool stderr_closed = false;  // standard error is a pipe nobody reads
     bool named = false;          // no unnamed files: the named temporary file stands in
+    int ignored_signal = 0;      // a signal ignored from the start, as nohup does
 };
 
 // The emulator that runs the programs in a cross build, or "".
