@@ -475,6 +475,10 @@ TEST(Programs, SignalsLeaveNoTemporaryFile)
     for (const signal_case &c : cases) {
         if (c.named && no_tmpfile[0] == '\0')
             continue;
+        // qemu-user keeps the last real-time signals for itself, and lets an
+        // ignored signal interrupt a read.
+        if (emulator[0] != '\0' && (c.ignored || c.sig == SIGRTMAX))
+            continue;
         scratch s;
         write_file(s / c.p.output, old_output);
         ASSERT_EQ(mkfifo((s / c.p.input).c_str(), 0600), 0);
