@@ -278,12 +278,12 @@ TEST(Replacement, FaultsAtEachStep)
         write_file(s / "piste1.txt", rising);
         write_file(s / "talvor.vrd", old_output);
         const fs::path log = s.dir.string() + ".strace";
-        outcome o =
-            run("/usr/bin/env", s.dir,
-                {.args = {"ASAN_OPTIONS=detect_leaks=0:verify_asan_link_order=0",  // LeakSanitizer cannot run under strace
-                          "strace", "-o", log.string(), "-e", "trace=fsync,renameat,renameat2,linkat,fchmod,fchown",
-                          "-e", "inject=" + c.inject, enc.path},
-                 .named = c.named});
+        outcome o = run(
+            "/usr/bin/env", s.dir,
+            {.args = {"ASAN_OPTIONS=detect_leaks=0:verify_asan_link_order=0",  // LeakSanitizer cannot run under strace
+                      "strace", "-o", log.string(), "-e", "trace=fsync,renameat,renameat2,linkat,fchmod,fchown", "-e",
+                      "inject=" + c.inject, enc.path},
+             .named = c.named});
         const std::string calls = read_file(log);
         fs::remove(log);
         const std::string what = c.inject + (c.named ? " named" : "");
@@ -486,7 +486,7 @@ TEST(Programs, SignalsLeaveNoTemporaryFile)
         int fifo = open((s / c.p.input).c_str(), O_WRONLY);  // waits for the program to open it
         ASSERT_GE(fifo, 0);
         ASSERT_EQ(write(fifo, c.data.data(), c.data.size()), static_cast<ssize_t>(c.data.size()));
-        EXPECT_TRUE(wait_for_new_file(p.pid, s.dir, c.p.input));
+        EXPECT_TRUE(wait_for_new_file(p.pid, s.dir));
         // The temporary name is there to be removed, or there is none.
         EXPECT_EQ(listing(s.dir).size(), c.named ? 3U : 2U) << c.sig;
         kill(p.pid, c.sig);

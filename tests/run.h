@@ -68,7 +68,8 @@ void write_file(const std::filesystem::path &path, const std::string &bytes);
 std::vector<std::string> listing(const std::filesystem::path &dir);
 
 // Waits up to five seconds for process pid to hold open a file in dir other
-// than `input` (the new output, named or not); false if it never does.
-bool wait_for_new_file(pid_t pid, const std::filesystem::path &dir, const std::string &input);
+// than the track file and the record file (the new output, named or not);
+// false if it never does.
+bool wait_for_new_file(pid_t pid, const std::filesystem::path &dir);
 
 }  // namespace track_test
