@@ -1,6 +1,7 @@
 // Times trackdec and trackenc against their I/O floors, the plain stdio
-// baselines, od and cat, on one random track, in alternating rounds; prints
-// medians, peak memory and the ratios that matter, and checks that the
+// baselines, od and cat, on one random track, in alternating rounds; times
+// trackenc on the same track in the text forms that people and tools make;
+// prints medians, peak memory and the ratios that matter, and checks that the
 // outputs agree. --portable names a second build folder, made with
 // -DTRACK_SIMD=OFF, whose programs are timed too.
 //
@@ -126,6 +127,46 @@ struct contender {
     long peak_kib = 0;
 };
 
+// The same records as text in another form: each number padded to width
+// with pad, then separator, the last of a record ending with line_end
+// instead.
+struct text_form {
+    const char *name;
+    const char *dir;
+    std::size_t width;
+    char pad;
+    const char *separator, *line_end;
+    // Throughput relative to canonical text before the reader took every
+    // form at speed (trackconv 1.0.0, 32 MiB track, 5 rounds, on the machine
+    // of README's figures).
+    double before, before_portable;
+};
+
+constexpr text_form forms[] = {
+    {"CR LF line ends", "crlf", 0, ' ', " ", "\r\n", 0.49, 0.71},
+    {"od -An -v -tu1 -w16 columns", "od-columns", 4, ' ', "", "\n", 0.17, 0.15},
+    {"two blanks between numbers", "two-blanks", 0, ' ', "  ", "\n", 0.10, 0.10},
+    {"tab-separated", "tabs", 0, ' ', "\t", "\n", 0.08, 0.17},
+    {"zero-padded (000 017 255)", "zero-padded", 3, '0', " ", "\n", 1.13, 1.30},
+};
+
+std::string make_form(const std::string &records, const text_form &f)
+{
+    std::string numbers[256];
+    for (unsigned v = 0; v < 256; ++v) {
+        numbers[v] = std::to_string(v);
+        if (numbers[v].size() < f.width)
+            numbers[v].insert(0, f.width - numbers[v].size(), f.pad);
+    }
+    std::string out;
+    out.reserve(records.size() * 5);
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        out += numbers[static_cast<unsigned char>(records[i])];
+        out += i % 16 == 15 ? f.line_end : f.separator;
+    }
+    return out;
+}
+
 double median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
@@ -179,6 +220,10 @@ int main(int argc, char **argv)
     // baseline decoder.
     spit(root / "master" / "talvor.vrd", records);
     spit(root / "small" / "talvor.vrd", records.substr(0, 1024));
+    for (const text_form &f : forms) {
+        fs::create_directory(root / (std::string("master-") + f.dir));
+        spit(root / (std::string("master-") + f.dir) / "piste1.txt", make_form(records, f));
+    }
     records = {};
     run({BENCH_LITERAL_DEC}, root / "master");
     const auto text_size = static_cast<std::size_t>(fs::file_size(root / "master" / "piste1.txt"));
@@ -197,12 +242,26 @@ int main(int argc, char **argv)
         all.push_back({"portable trackdec", {(portable / "trackdec/trackdec").string()}, "dec-portable", false, {}, 0});
         all.push_back({"portable trackenc", {(portable / "trackenc/trackenc").string()}, "enc-portable", false, {}, 0});
     }
+    for (const text_form &f : forms) {
+        all.push_back({f.name, {BENCH_TRACKENC}, std::string("enc-form-") + f.dir, false, {}, 0});
+        if (!portable.empty())
+            all.push_back({f.name,
+                           {(portable / "trackenc/trackenc").string()},
+                           std::string("enc-portable-form-") + f.dir,
+                           false,
+                           {},
+                           0});
+    }
     for (const contender &c : all) {
         fs::create_directory(root / c.dir);
-        // Decoders (and od) read the record file, the others the text.
+        // Decoders (and od) read the record file, the others the text, in
+        // its canonical form or another.
         const bool reads_records = c.dir.rfind("dec", 0) == 0 || c.dir == "od";
         const char *input = reads_records ? "talvor.vrd" : "piste1.txt";
-        fs::create_hard_link(root / "master" / input, root / c.dir / input);
+        const std::size_t form = c.dir.find("-form-");
+        const fs::path master =
+            form == std::string::npos ? root / "master" : root / ("master-" + c.dir.substr(form + 6));
+        fs::create_hard_link(master / input, root / c.dir / input);
     }
     std::printf("track of %lld bytes (%lld records), text form %zu bytes, in %s; %d rounds\n", size, size / 16,
                 text_size, root.c_str(), rounds);
@@ -222,7 +281,7 @@ int main(int argc, char **argv)
     for (const contender &c : all) {
         if (c.dir == "dec" || c.dir == "dec-literal" || c.dir == "dec-portable")
             same = same && slurp(root / c.dir / "piste1.txt") == text;
-        if (c.dir == "enc" || c.dir == "enc-literal" || c.dir == "enc-portable")
+        if (c.dir.rfind("enc", 0) == 0 && c.dir != "enc-floor")
             same = same && slurp(root / c.dir / "talvor.vrd") == bytes;
     }
 
@@ -232,9 +291,10 @@ int main(int argc, char **argv)
 
     std::printf("\n| program | median s | min s | max s | peak memory KiB |\n|---|---|---|---|---|\n");
     for (const contender &c : all)
-        std::printf("| %s | %.3f | %.3f | %.3f | %ld |\n", c.name, median(c.seconds),
-                    *std::min_element(c.seconds.begin(), c.seconds.end()),
-                    *std::max_element(c.seconds.begin(), c.seconds.end()), c.peak_kib);
+        if (c.dir.find("-form-") == std::string::npos)
+            std::printf("| %s | %.3f | %.3f | %.3f | %ld |\n", c.name, median(c.seconds),
+                        *std::min_element(c.seconds.begin(), c.seconds.end()),
+                        *std::max_element(c.seconds.begin(), c.seconds.end()), c.peak_kib);
     std::printf("| trackdec, 1 KiB track | | | | %ld |\n| trackenc, 1 KiB track | | | | %ld |\n", small_dec, small_enc);
 
     // Each ratio is the median of the per-round ratios, so that a slow round
@@ -279,6 +339,40 @@ int main(int argc, char **argv)
     long peak = std::max({find("dec")->peak_kib, find("enc")->peak_kib, small_dec, small_enc});
     std::printf("| peak memory of trackdec and trackenc | %ld KiB | at most 4096 KiB | %s |\n", peak,
                 verdict(peak <= 4096));
+
+    // Throughput per byte of text in each form, against canonical text's,
+    // for each build that was timed; the medians of the per-round ratios.
+    auto form_row = [&](const char *prefix, const contender &canonical, const text_form *f, double &ratio) {
+        const contender *c = f == nullptr ? &canonical : find((std::string(prefix) + "-form-" + f->dir).c_str());
+        const std::size_t form_bytes =
+            f == nullptr
+                ? text_size
+                : static_cast<std::size_t>(fs::file_size(root / (std::string("master-") + f->dir) / "piste1.txt"));
+        std::vector<double> each;
+        for (std::size_t i = 0; i < c->seconds.size(); ++i)
+            each.push_back(static_cast<double>(form_bytes) / c->seconds[i] /
+                           (static_cast<double>(text_size) / canonical.seconds[i]));
+        ratio = median(each);
+        std::printf(" %.0f | %.2f | %.2f |", static_cast<double>(form_bytes) / median(c->seconds) / 1e6, ratio,
+                    f == nullptr        ? 1.0
+                    : prefix[3] == '\0' ? f->before
+                                        : f->before_portable);
+    };
+    const contender *canonical = find("enc");
+    const contender *canonical_portable = find("enc-portable");
+    std::printf("\n| text form | trackenc MB/s | ratio to canonical | before | portable MB/s | ratio | before | "
+                "ratios at least 0.70 |\n|---|---|---|---|---|---|---|---|\n");
+    for (std::size_t i = 0; i <= std::size(forms); ++i) {
+        const text_form *f = i == 0 ? nullptr : &forms[i - 1];
+        double ratio = 1, portable_ratio = 1;
+        std::printf("| %s |", f == nullptr ? "canonical" : f->name);
+        form_row("enc", *canonical, f, ratio);
+        if (canonical_portable != nullptr)
+            form_row("enc-portable", *canonical_portable, f, portable_ratio);
+        else
+            std::printf(" | | |");
+        std::printf(" %s |\n", f == nullptr ? "" : verdict(ratio >= 0.7 && portable_ratio >= 0.7));
+    }
     std::printf("\noutputs of trackdec, trackenc and the baselines: %s\n", same ? "identical" : "DIFFERENT");
 
     fs::remove_all(root);

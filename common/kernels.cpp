@@ -1,6 +1,9 @@
-#include "kernels.h"
-
+// Every kernel of the build, in one place: fastest first, each beside the
+// check of the processor features its code is compiled for.
+#include "kernel.h"
 #include "simd.h"
+#include "textwindow.h"
+#include "textwrite.h"
 
 namespace track {
 
@@ -11,14 +14,14 @@ bool everywhere()
     return true;
 }
 
-constexpr window_kernel window_list[] = {
+constexpr kernel<window_reader> window_list[] = {
 #if TRACK_X86_KERNELS
     {"avx2", have_avx2_region, read_windows_avx2},
 #endif
     {"portable", everywhere, read_windows_portable},
 };
 
-constexpr format_kernel format_list[] = {
+constexpr kernel<record_formatter> format_list[] = {
 #if TRACK_X86_KERNELS
     {"avx512", have_avx512_region, format_records_avx512},
     {"avx2", have_avx2_region, format_records_avx2},
@@ -28,12 +31,12 @@ constexpr format_kernel format_list[] = {
 
 }  // namespace
 
-std::span<const window_kernel> window_kernels()
+std::span<const kernel<window_reader>> window_kernels()
 {
     return window_list;
 }
 
-std::span<const format_kernel> format_kernels()
+std::span<const kernel<record_formatter>> format_kernels()
 {
     return format_list;
 }

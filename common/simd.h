@@ -15,10 +15,10 @@
 
 namespace track {
 
-// "avx2"
+// "avx2,popcnt"
 inline bool have_avx2_region()
 {
-    return __builtin_cpu_supports("avx2");
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
 }
 
 // "avx512f,avx512bw,avx512vbmi,avx512vbmi2,bmi2,popcnt"
@@ -35,11 +35,11 @@ inline bool have_avx512_region()
 // everything before the BEGIN, headers included, stays portable.
 // clang-format off
 #if defined(__clang__)
-#define TRACK_AVX2_BEGIN _Pragma("clang attribute push(__attribute__((target(\"avx2\"))), apply_to = function)")
+#define TRACK_AVX2_BEGIN _Pragma("clang attribute push(__attribute__((target(\"avx2,popcnt\"))), apply_to = function)")
 #define TRACK_AVX512_BEGIN _Pragma("clang attribute push(__attribute__((target(\"avx512f,avx512bw,avx512vbmi,avx512vbmi2,bmi2,popcnt\"))), apply_to = function)")
 #define TRACK_SIMD_END _Pragma("clang attribute pop")
 #else
-#define TRACK_AVX2_BEGIN _Pragma("GCC push_options") _Pragma("GCC target(\"avx2\")")
+#define TRACK_AVX2_BEGIN _Pragma("GCC push_options") _Pragma("GCC target(\"avx2,popcnt\")")
 #define TRACK_AVX512_BEGIN _Pragma("GCC push_options") _Pragma("GCC target(\"avx512f,avx512bw,avx512vbmi,avx512vbmi2,bmi2,popcnt\")")
 #define TRACK_SIMD_END _Pragma("GCC pop_options")
 #endif

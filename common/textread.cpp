@@ -31,7 +31,7 @@ void set_fault(text_reader &r, text_fault fault, std::uint64_t line, std::uint64
 
 void begin_number(text_reader &r, std::uint64_t at)
 {
-    r.token_line = r.line;
+    r.token_line = r.lines.line;
     r.token_column = at - r.line_start + 1;
     r.token_length = 0;
     r.significant = 0;
@@ -60,7 +60,8 @@ bool end_number(text_reader &r, unsigned char *out, std::size_t &n)
         set_fault(r, text_fault::out_of_range, r.token_line, r.token_column, -1);
         return false;
     }
-    r.last_line = r.token_line;
+    r.lines.last_line = r.token_line;
+    ++r.lines.numbers;
     out[n++] = static_cast<unsigned char>(r.value);
     return true;
 }
@@ -101,19 +102,22 @@ std::size_t read_text(text_reader &r, const char *text, std::size_t size, unsign
     std::memcpy(out, r.pending, static_cast<std::size_t>(r.filled));
     std::size_t n = static_cast<std::size_t>(r.filled);
 
+    // Where the fast path may be tried next: a window that takes nothing
+    // (a sign, a stray byte) sends the next 64 bytes the byte-by-byte way.
+    const unsigned char *next_window = r.window == nullptr ? end : begin + 2;
     while (p < end) {
-        // Text in the common form goes 64 bytes at a time; the window needs
+        // Between numbers the text goes 64 bytes at a time; the window needs
         // two bytes of this block before it.
-        if (r.state == text_reader::in::gap && is_digit(*p) && end - p >= window_size && p - begin >= 2) {
-            const window_run run = r.window(p, end, out + n);
-            if (run.consumed != 0) {
+        if (p >= next_window && r.state == text_reader::in::gap && end - p >= window_size) {
+            const window_run run = r.window(p, end, out + n, r.lines);
+            if (run.consumed == 0) {
+                next_window = p + window_size;
+            } else {
                 n += run.numbers;
-                if (run.lines != 0) {
-                    r.line += run.lines;
+                if (run.line_start != 0) {
                     r.line_start = offset_of(p) + run.line_start;
-                    r.after_cr = false;
+                    r.after_cr = run.after_cr;
                 }
-                r.last_line = r.line - (run.last_number_ends_line ? 1 : 0);
                 p += run.consumed;
                 continue;
             }
@@ -127,7 +131,7 @@ std::size_t read_text(text_reader &r, const char *text, std::size_t size, unsign
                 if (c == '\n' || c == '\r') {
                     const std::uint64_t at = offset_of(p);
                     if (c == '\r' || !r.after_cr || at != r.line_start)
-                        ++r.line;
+                        end_line(r.lines);
                     r.line_start = at + 1;
                     r.after_cr = c == '\r';
                 }
@@ -142,7 +146,7 @@ std::size_t read_text(text_reader &r, const char *text, std::size_t size, unsign
                 r.negative = c == '-';
                 append(r, c);
             } else {
-                set_fault(r, text_fault::not_a_number, r.line, offset_of(p) - r.line_start + 1, c);
+                set_fault(r, text_fault::not_a_number, r.lines.line, offset_of(p) - r.line_start + 1, c);
             }
             break;
         case text_reader::in::sign:
@@ -151,7 +155,7 @@ std::size_t read_text(text_reader &r, const char *text, std::size_t size, unsign
                 r.value = c - '0';
                 append(r, c);
             } else {
-                set_fault(r, text_fault::no_digit, r.line, offset_of(p) - r.line_start + 1, c);
+                set_fault(r, text_fault::no_digit, r.lines.line, offset_of(p) - r.line_start + 1, c);
             }
             break;
         case text_reader::in::digits:
@@ -166,7 +170,7 @@ std::size_t read_text(text_reader &r, const char *text, std::size_t size, unsign
                     break;
                 continue;  // the blank is taken as a gap
             } else {
-                set_fault(r, text_fault::bad_ending, r.line, offset_of(p) - r.line_start + 1, c);
+                set_fault(r, text_fault::bad_ending, r.lines.line, offset_of(p) - r.line_start + 1, c);
             }
             break;
         }
@@ -183,16 +187,17 @@ std::size_t finish_text(text_reader &r, unsigned char *out)
     if (r.fault != text_fault::none)
         return 0;
     if (r.state == text_reader::in::sign) {
-        set_fault(r, text_fault::no_digit, r.line, r.offset - r.line_start + 1, -1);
+        set_fault(r, text_fault::no_digit, r.lines.line, r.offset - r.line_start + 1, -1);
         return 0;
     }
     std::memcpy(out, r.pending, static_cast<std::size_t>(r.filled));
     std::size_t n = static_cast<std::size_t>(r.filled);
     if (r.state == text_reader::in::digits && !end_number(r, out, n))
         return 0;
+    end_line(r.lines);  // a last line without its line feed
     const std::size_t whole = whole_records(r, out, n);
     if (r.filled != 0)
-        set_fault(r, text_fault::incomplete, r.last_line, 0, -1);
+        set_fault(r, text_fault::incomplete, r.lines.last_line, 0, -1);
     return whole;
 }
 
@@ -232,10 +237,35 @@ void describe_fault(const text_reader &r, char *buffer, std::size_t size)
                 r.significant > sizeof r.digits_head ? "..." : "", r.token_length, max_value);
         break;
     case text_fault::incomplete:
-        (void)std::snprintf(buffer, size, "%" PRIu64 ": incomplete record: %d of %d numbers", line, r.filled,
-                            field_count);
+        if (r.lines.off_line != 0 && r.lines.off_line < line)
+            (void)std::snprintf(buffer, size,
+                                "%" PRIu64 ": incomplete record: %d of %d numbers (records stopped matching lines at "
+                                "line %" PRIu64 ")",
+                                line, r.filled, field_count, r.lines.off_line);
+        else
+            (void)std::snprintf(buffer, size, "%" PRIu64 ": incomplete record: %d of %d numbers", line, r.filled,
+                                field_count);
         break;
     }
+}
+
+bool describe_layout(const text_reader &r, char *buffer, std::size_t size)
+{
+    const text_lines &l = r.lines;
+    if (l.split_line == 0)
+        return false;
+    constexpr const char *words[] = {"two", "three", "four", "five", "six", "seven", "eight", "nine", "ten"};
+    const std::uint64_t records = l.split_count / record_size + 1;
+    char count[24];
+    if (records - 2 < std::size(words))
+        (void)std::snprintf(count, sizeof count, "%s", words[records - 2]);
+    else
+        (void)std::snprintf(count, sizeof count, "%" PRIu64, records);
+    (void)std::snprintf(buffer, size,
+                        "%" PRIu64 ": warning: %" PRIu64 " numbers here, so line %" PRIu64 " holds its %" PRIu64
+                        " numbers across %s records",
+                        l.split_off_line, l.split_off_count, l.split_line, l.split_count, count);
+    return true;
 }
 
 }  // namespace track

@@ -5,13 +5,13 @@
 // tab, line feed, vertical tab, form feed and carriage return anywhere (line
 // boundaries carry no meaning); numbers in base 10 with an optional sign and
 // any number of leading zeros, worth 0..255. Anything else stops it with the
-// line and column of the fault.
+// line and column of the fault. It also notices where records stop matching
+// lines, the trace of a number lost or added by hand.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "kernels.h"
 #include "textwindow.h"
 #include "trame.h"
 
@@ -28,8 +28,8 @@ enum class text_fault : std::uint8_t {
 
 struct text_reader {
     // Where the reader is. Lines and columns count from 1; columns in bytes.
-    std::uint64_t offset = 0;  // bytes taken so far
-    std::uint64_t line = 1;
+    std::uint64_t offset = 0;      // bytes taken so far
+    text_lines lines;              // the current line, and how records lie on lines
     std::uint64_t line_start = 0;  // offset of the current line's first byte
 
     // The number being read, when it straddles two blocks.
@@ -46,11 +46,11 @@ struct text_reader {
 
     // The record being gathered, waiting for the rest of its numbers.
     unsigned char pending[record_size] = {};
-    int filled = 0;               // numbers of it read so far
-    std::uint64_t last_line = 0;  // line of the last number read
+    int filled = 0;  // numbers of it read so far
 
-    // The fast path for text in the common form; tests choose one.
-    window_reader window = first_that_runs(window_kernels());
+    // The fast path (first_that_runs(window_kernels()), or a kernel of the
+    // tests' choice); without one, every byte goes the byte-by-byte way.
+    window_reader window = nullptr;
 
     // The first fault, once there is one; the reader takes no more text.
     text_fault fault = text_fault::none;
@@ -79,5 +79,10 @@ std::size_t finish_text(text_reader &r, unsigned char *out);
 // Describes r's fault as "LINE:COLUMN: what" (or "LINE: what" for an
 // incomplete record) into buffer.
 void describe_fault(const text_reader &r, char *buffer, std::size_t size);
+
+// Where the text was read whole: false, or true with buffer describing the
+// first line that holds whole records but starts inside one, as "LINE:
+// warning: what", LINE being where records stopped matching lines.
+bool describe_layout(const text_reader &r, char *buffer, std::size_t size);
 
 }  // namespace track

@@ -1,7 +1,10 @@
 #include "textwindow.h"
 
 #include <array>
+#include <bit>
 #include <cstring>
+
+#include "textwindow_run.h"
 
 namespace track {
 
@@ -53,67 +56,72 @@ constexpr auto leading_digits = [] {
     return table;
 }();
 
-window_result read_window(const unsigned char *p, unsigned char *out)
-{
-    // One bit per byte: separators and line feeds, and the bytes before the
-    // first that is neither a digit nor a separator. Each word's flags are
-    // the high bits of its bytes; word i shifted right by 7 - i puts the flag
-    // of its byte k at bit 8k+i, so that one transposition at the end lays
-    // out all 64 in order.
-    std::uint64_t sep = 0;
-    std::uint64_t newline = 0;
-    std::uint64_t before = ~std::uint64_t{0};
-    for (std::size_t i = 0; i < 8; ++i) {
-        const std::uint64_t w = load_little_endian(p + 8 * i);
-        // The high bit of each byte of lo + (0x80 - c) is set unless its
-        // low seven bits are below c; w's own high bit marks bytes past 0x7f.
-        const std::uint64_t lo = w & ~high;
-        const std::uint64_t not_digit = (lo ^ ones * '0') + ones * (0x80 - 10);
-        const std::uint64_t not_blank = (lo ^ ones * ' ') + ~high;
-        const std::uint64_t not_newline = (lo ^ ones * '\n') + ~high;
-        const std::uint64_t not_separator = not_blank & not_newline;
-        sep |= (~(not_separator | w) & high) >> (7 - i);
-        newline |= (~(not_newline | w) & high) >> (7 - i);
-        const std::uint64_t other = ((not_digit & not_separator) | w) & high;
-        if (other != 0) {  // seldom: the rest of the window is out of the form
-            before = (std::uint64_t{1} << (8 * i + static_cast<std::size_t>(std::countr_zero(other)) / 8)) - 1;
-            break;
+// The portable kernel: eight bytes at a time in a 64-bit word.
+struct portable_window {
+    static window_masks classify(const unsigned char *p)
+    {
+        // One flag per byte, at the high bit of each byte of a word. Word i
+        // shifted right by 7 - i puts the flag of its byte k at bit 8k+i, so
+        // that one transposition at the end lays out all 64 in order.
+        std::uint64_t space = 0;
+        std::uint64_t line_end = 0;
+        std::uint64_t cr = 0;
+        std::uint64_t valid = ~std::uint64_t{0};
+        for (std::size_t i = 0; i < 8; ++i) {
+            const std::uint64_t w = load_little_endian(p + 8 * i);
+            // The high bit of each byte of lo + (0x80 - c) is set unless its
+            // low seven bits are below c; w's own high bit marks bytes past 0x7f.
+            const std::uint64_t lo = w & ~high;
+            const std::uint64_t not_digit = (lo ^ ones * '0') + ones * (0x80 - 10);
+            const std::uint64_t not_blank = (lo ^ ones * ' ') + ~high;
+            const std::uint64_t control = (lo + ones * (0x80 - '\t')) & ~(lo + ones * (0x80 - '\r' - 1));
+            const std::uint64_t not_cr = (lo ^ ones * '\r') + ~high;
+            const std::uint64_t not_line_end = ((lo ^ ones * '\n') + ~high) & not_cr;
+            const std::uint64_t is_space = (~not_blank | control) & ~w & high;
+            space |= is_space >> (7 - i);
+            line_end |= (~(not_line_end | w) & high) >> (7 - i);
+            cr |= (~(not_cr | w) & high) >> (7 - i);
+            const std::uint64_t other = ((not_digit & ~is_space) | w) & high;
+            if (other != 0) {  // the rest of the window is out of the form
+                valid = (std::uint64_t{1} << (8 * i + static_cast<std::size_t>(std::countr_zero(other)) / 8)) - 1;
+                break;
+            }
         }
+        // Carriage returns are rare: most windows have none to lay out.
+        return {transpose(space), transpose(line_end), cr == 0 ? 0 : transpose(cr), valid};
     }
-    sep = transpose(sep);
-    newline = transpose(newline);
-    // Where the form breaks: the second of two separators, the fourth digit
-    // in a row (every byte before `before` is a digit or a separator).
-    const std::uint64_t digit = ~sep & before;
-    const std::uint64_t broken = ~before | (sep & (sep << 1)) | (digit & (digit << 1) & (digit << 2) & (digit << 3));
-    const std::uint64_t kept = broken == 0 ? ~std::uint64_t{0} : (std::uint64_t{1} << std::countr_zero(broken)) - 1;
-    const std::uint64_t separators = sep & kept;
-    if ((sep & 1) != 0 || separators == 0)
-        return {};
-    unsigned any = 0;
-    unsigned char *o = out;
-    for (std::uint64_t ends = separators >> 1; ends != 0; ends &= ends - 1) {
-        const unsigned char *last = p + std::countr_zero(ends);
-        std::uint16_t two;
-        std::memcpy(&two, last - 2, sizeof two);
-        const auto value = static_cast<unsigned>(leading_digits[two & 0x1f1f] + *last);
-        any |= value;  // past 255 once any value is
-        *o++ = static_cast<unsigned char>(value);
+
+    static int store(const unsigned char *p, std::uint64_t ends, unsigned char *out)
+    {
+        unsigned any = 0;
+        unsigned char *o = out;
+        for (; ends != 0; ends &= ends - 1) {
+            const unsigned char *last = p + std::countr_zero(ends);
+            std::uint16_t two;
+            std::memcpy(&two, last - 2, sizeof two);
+            const auto value = static_cast<unsigned>(leading_digits[two & 0x1f1f] + *last);
+            any |= value;  // past 255 once any value is
+            *o++ = static_cast<unsigned char>(value);
+        }
+        return any > 255 ? -1 : static_cast<int>(o - out);
     }
-    if (any > 255)
-        return {};
-    return {64 - std::countl_zero(separators), static_cast<int>(o - out), newline & separators};
-}
+
+    // Without a popcount instruction, the compiler would call a function.
+    static unsigned bits_set(std::uint64_t x)
+    {
+        x -= (x >> 1) & 0x5555555555555555u;
+        x = (x & 0x3333333333333333u) + ((x >> 2) & 0x3333333333333333u);
+        x = (x + (x >> 4)) & 0x0f0f0f0f0f0f0f0fu;
+        return static_cast<unsigned>((x * ones) >> 56);
+    }
+};
 
 }  // namespace
 
-window_run read_windows_portable(const unsigned char *p, const unsigned char *end, unsigned char *out)
+window_run read_windows_portable(const unsigned char *p, const unsigned char *end, unsigned char *out,
+                                 text_lines &lines)
 {
-    window_run run;
-    while (end - (p + run.consumed) >= window_size &&
-           add_window(run, read_window(p + run.consumed, out + run.numbers))) {
-    }
-    return run;
+    return run_windows<portable_window>(p, end, out, lines);
 }
 
 }  // namespace track

@@ -1,92 +1,93 @@
-// The reader's fast path: 64 bytes of text at a time, in the common form of
-// numbers of one to three digits each followed by a single blank or line
-// feed. Every implementation gives the same results: a portable one in plain
-// integer arithmetic, and those of the kernel table (kernels.h). Text in any
-// other form goes the reader's byte-by-byte way.
+// The reader's fast path: 64 bytes of text at a time, for text made of
+// numbers without a sign, separated by any white space (runs of blanks,
+// tabs, line feeds, carriage returns, vertical tabs and form feeds, as people
+// and tools write them), leading zeros included. Every kernel gives the same
+// results: a portable one in plain integer arithmetic, and those of the
+// kernel table. What the fast path does not take (a sign, a number out of
+// range, any other byte) goes the reader's byte-by-byte way.
 #pragma once
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <span>
+
+#include "kernel.h"
+#include "trame.h"
 
 namespace track {
 
 inline constexpr int window_size = 64;
-inline constexpr int window_scratch = 40;  // at most 32 numbers, written 8 bytes at a time
+inline constexpr int window_scratch = 64;  // a kernel may store a value for every byte of a window
 
-// Bit i of each mask stands for byte i of a window.
-struct window_masks {
-    std::uint64_t digit;
-    std::uint64_t blank;
-    std::uint64_t newline;
+// How the records lie on the lines, kept on both of the reader's ways, so
+// that a line where records stop matching lines can be pointed out.
+struct text_lines {
+    std::uint64_t line = 1;        // the current line
+    std::uint64_t numbers = 0;     // numbers read so far
+    std::uint64_t line_first = 0;  // numbers read before the current line
+    std::uint64_t last_line = 0;   // the line of the last number read
+    // The first line with numbers after the last line that ended on a
+    // record boundary, and how many it holds; 0 while records match lines.
+    std::uint64_t off_line = 0, off_count = 0;
+    // The first line that holds whole records but starts inside one, how
+    // many it holds, and what off_line and off_count were then; 0: none.
+    std::uint64_t split_line = 0, split_count = 0, split_off_line = 0, split_off_count = 0;
 };
 
-struct window_result {
-    int consumed = 0;            // bytes taken; 0 when the window has no number in the common form
-    int numbers = 0;             // values stored
-    std::uint64_t newlines = 0;  // line feeds among the bytes taken
+// The current line ends, lines.numbers numbers having been read.
+inline void end_line(text_lines &l)
+{
+    const std::uint64_t here = l.numbers - l.line_first;
+    if (here != 0) {
+        if (here % record_size == 0 && l.line_first % record_size != 0 && l.split_line == 0) {
+            l.split_line = l.line;
+            l.split_count = here;
+            l.split_off_line = l.off_line;
+            l.split_off_count = l.off_count;
+        }
+        if (l.numbers % record_size == 0) {
+            l.off_line = 0;
+        } else if (l.off_line == 0) {
+            l.off_line = l.line;
+            l.off_count = here;
+        }
+    }
+    ++l.line;
+    l.line_first = l.numbers;
+}
+
+// What a kernel sees in a window (textwindow_run.h): bit i of each mask
+// stands for byte i.
+struct window_masks {
+    std::uint64_t space;     // the six white-space characters
+    std::uint64_t line_end;  // line feeds and carriage returns
+    std::uint64_t cr;        // carriage returns
+    std::uint64_t valid;     // the bytes before the first that is neither a digit nor white space
 };
 
 // What a run of windows took.
 struct window_run {
     std::size_t consumed = 0;    // bytes
     std::size_t numbers = 0;     // values stored
-    std::uint64_t lines = 0;     // line feeds among the bytes
-    std::size_t line_start = 0;  // the byte after the last of them
-    bool last_number_ends_line = false;
+    std::size_t line_start = 0;  // the byte after the last line end among them; 0: none
+    bool after_cr = false;       // that line end was a carriage return
 };
 
-// Reads windows from p on, while at least 64 bytes remain before end and the
-// text keeps to the common form: numbers of one to three digits worth 0..255,
-// each followed by a single blank or line feed. The text must start with a
-// digit and be preceded by two readable bytes, white space the second (as it
-// is wherever a number begins). Stores one byte per number at
-// out, which needs room for one per two bytes of text and window_scratch more.
-// Stops before a number out of range, so that the byte-by-byte way reports it.
-using window_reader = window_run (*)(const unsigned char *p, const unsigned char *end, unsigned char *out);
+// Reads windows from p on, while at least 64 bytes remain before end: takes
+// each window up to its last white space before anything out of the fast
+// path's form, so that every number it takes is whole. p is in the white
+// space between numbers, or at the start of one, with two readable bytes
+// before it (white space the second, where p is a digit). Stores one byte
+// per number at out, which needs room for one per two bytes of text and
+// window_scratch more; counts the lines and numbers in lines.
+using window_reader = window_run (*)(const unsigned char *p, const unsigned char *end, unsigned char *out,
+                                     text_lines &lines);
 
-window_run read_windows_portable(const unsigned char *p, const unsigned char *end, unsigned char *out);
-window_run read_windows_avx2(const unsigned char *p, const unsigned char *end, unsigned char *out);
+window_run read_windows_portable(const unsigned char *p, const unsigned char *end, unsigned char *out,
+                                 text_lines &lines);
+window_run read_windows_avx2(const unsigned char *p, const unsigned char *end, unsigned char *out, text_lines &lines);
 
-// Adds a window's result to the run; false when it took nothing.
-inline bool add_window(window_run &run, const window_result &w)
-{
-    if (w.consumed == 0)
-        return false;
-    if (w.newlines != 0) {
-        for (std::uint64_t nl = w.newlines; nl != 0; nl &= nl - 1)  // seldom more than one
-            ++run.lines;
-        run.line_start = run.consumed + static_cast<std::size_t>(64 - std::countl_zero(w.newlines));
-    }
-    run.last_number_ends_line = ((w.newlines >> (w.consumed - 1)) & 1) != 0;
-    run.consumed += static_cast<std::size_t>(w.consumed);
-    run.numbers += static_cast<std::size_t>(w.numbers);
-    return true;
-}
-
-// The part of a window both implementations agree on: the longest prefix made
-// of numbers of one to three digits, each followed by one separator.
-struct window_span {
-    std::uint64_t ends = 0;        // the last digit of each number
-    std::uint64_t separators = 0;  // the separator after each number
-    int consumed = 0;
-};
-
-inline window_span common_span(const window_masks &m)
-{
-    const std::uint64_t sep = m.blank | m.newline;
-    const std::uint64_t d = m.digit;
-    // Bytes where the common form breaks: neither digit nor separator, the
-    // second of two separators, the fourth digit in a row.
-    const std::uint64_t broken = ~(d | sep) | (sep & (sep << 1)) | (d & (d << 1) & (d << 2) & (d << 3));
-    const std::uint64_t before = broken == 0 ? ~std::uint64_t{0} : (std::uint64_t{1} << std::countr_zero(broken)) - 1;
-    window_span span;
-    span.separators = sep & before;
-    if ((d & 1) == 0 || span.separators == 0)
-        return {};
-    span.ends = span.separators >> 1;
-    span.consumed = 64 - std::countl_zero(span.separators);
-    return span;
-}
+// The window readers of this build, fastest first (kernel.h).
+std::span<const kernel<window_reader>> window_kernels();
 
 }  // namespace track

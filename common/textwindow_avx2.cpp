@@ -3,6 +3,8 @@
 #include "textwindow.h"
 
 #include <array>
+#include <bit>
+#include <cstdint>
 
 #include "simd.h"
 
@@ -17,8 +19,11 @@ namespace track {
 
 namespace {
 
+// Per byte, all ones where it holds: vectors, so that what is seldom there
+// (a carriage return, a byte out of the form, a value past 255) costs a test
+// of the whole window rather than a mask of it.
 struct half_result {
-    std::uint32_t digit, blank, newline, over;
+    __m256i space, line_end, cr, other, over;
 };
 
 inline __m256i load(const unsigned char *at)
@@ -31,10 +36,17 @@ std::uint32_t bits(__m256i v)
     return static_cast<std::uint32_t>(_mm256_movemask_epi8(v));
 }
 
+// Bytes at most `top` after subtracting `from`: those in from..from+top.
+__m256i in_range(__m256i bytes, char from, char top, __m256i &offset)
+{
+    offset = _mm256_sub_epi8(bytes, _mm256_set1_epi8(from));
+    return _mm256_cmpeq_epi8(_mm256_min_epu8(offset, _mm256_set1_epi8(top)), offset);
+}
+
 __m256i digit_values(__m256i bytes, __m256i &is_digit)
 {
-    const __m256i d = _mm256_sub_epi8(bytes, _mm256_set1_epi8('0'));
-    is_digit = _mm256_cmpeq_epi8(_mm256_min_epu8(d, _mm256_set1_epi8(9)), d);
+    __m256i d;
+    is_digit = in_range(bytes, '0', 9, d);
     return _mm256_and_si256(d, is_digit);
 }
 
@@ -60,8 +72,15 @@ __m256i digit_values(__m256i bytes, __m256i &is_digit)
     const __m256i over = _mm256_or_si256(_mm256_cmpgt_epi8(hundreds, _mm256_set1_epi8(2)), wrapped);
     _mm256_storeu_si256(reinterpret_cast<__m256i *>(values), value);
 
-    return {bits(is_digit), bits(_mm256_cmpeq_epi8(here, _mm256_set1_epi8(' '))),
-            bits(_mm256_cmpeq_epi8(here, _mm256_set1_epi8('\n'))), bits(over)};
+    // White space is the one character of its low four bits in this table:
+    // a blank, or tab to carriage return (a byte past 0x7f looks up 0).
+    const __m256i white = _mm256_setr_epi8(' ', 0, 0, 0, 0, 0, 0, 0, 0, '\t', '\n', '\v', '\f', '\r', 0, 0, ' ', 0, 0,
+                                           0, 0, 0, 0, 0, 0, '\t', '\n', '\v', '\f', '\r', 0, 0);
+    const __m256i space = _mm256_cmpeq_epi8(_mm256_shuffle_epi8(white, here), here);
+    const __m256i cr = _mm256_cmpeq_epi8(here, _mm256_set1_epi8('\r'));
+    const __m256i line_end = _mm256_or_si256(_mm256_cmpeq_epi8(here, _mm256_set1_epi8('\n')), cr);
+    const __m256i other = _mm256_xor_si256(_mm256_or_si256(is_digit, space), _mm256_set1_epi8(-1));
+    return {space, line_end, cr, other, over};
 }
 
 // For each set of number ends among eight bytes: the shuffle that gathers
@@ -90,36 +109,57 @@ std::uint64_t join(std::uint32_t low, std::uint32_t high)
     return low | (std::uint64_t{high} << 32);
 }
 
-[[gnu::always_inline]] inline window_result read_window(const unsigned char *p, unsigned char *out)
-{
+struct avx2_window {
     alignas(32) unsigned char values[window_size];
-    const half_result a = read_half(p, values);
-    const half_result b = read_half(p + 32, values + 32);
-    const window_masks m{join(a.digit, b.digit), join(a.blank, b.blank), join(a.newline, b.newline)};
-    const window_span span = common_span(m);
-    if (span.consumed == 0 || (join(a.over, b.over) & span.ends) != 0)
-        return {};
-    // Eight bytes at a time, a fixed number of steps: no branch to mispredict.
-    int n = 0;
-    for (std::size_t group = 0; group < 8; ++group) {
-        const gather &g = gathers[(span.ends >> (8 * group)) & 0xff];
-        const __m128i picked = _mm_shuffle_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(values + 8 * group)),
-                                                _mm_loadl_epi64(reinterpret_cast<const __m128i *>(g.order)));
-        _mm_storel_epi64(reinterpret_cast<__m128i *>(out + n), picked);
-        n += g.count;
+    std::uint64_t over = 0;
+
+    [[gnu::always_inline]] window_masks classify(const unsigned char *p)
+    {
+        const half_result a = read_half(p, values);
+        const half_result b = read_half(p + 32, values + 32);
+        auto mask = [](__m256i low, __m256i high) { return join(bits(low), bits(high)); };
+        auto none = [](__m256i low, __m256i high) {
+            return _mm256_testz_si256(low, low) & _mm256_testz_si256(high, high);
+        };
+        over = none(a.over, b.over) ? 0 : mask(a.over, b.over);
+        const std::uint64_t cr = none(a.cr, b.cr) ? 0 : mask(a.cr, b.cr);
+        std::uint64_t valid = ~std::uint64_t{0};
+        if (!none(a.other, b.other))
+            valid = (std::uint64_t{1} << std::countr_zero(mask(a.other, b.other))) - 1;
+        return {mask(a.space, b.space), mask(a.line_end, b.line_end), cr, valid};
     }
-    return {span.consumed, n, m.newline & span.separators};
-}
+
+    // Eight bytes at a time, a fixed number of steps: no branch to mispredict.
+    [[gnu::always_inline]] int store(const unsigned char *, std::uint64_t ends, unsigned char *out) const
+    {
+        if ((over & ends) != 0)
+            return -1;
+        int n = 0;
+        for (std::size_t group = 0; group < 8; ++group) {
+            const gather &g = gathers[(ends >> (8 * group)) & 0xff];
+            const __m128i picked =
+                _mm_shuffle_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(values + 8 * group)),
+                                 _mm_loadl_epi64(reinterpret_cast<const __m128i *>(g.order)));
+            _mm_storel_epi64(reinterpret_cast<__m128i *>(out + n), picked);
+            n += g.count;
+        }
+        return n;
+    }
+
+    static unsigned bits_set(std::uint64_t x) { return static_cast<unsigned>(std::popcount(x)); }
+};
 
 }  // namespace
 
-window_run read_windows_avx2(const unsigned char *p, const unsigned char *end, unsigned char *out)
+}  // namespace track
+
+#include "textwindow_run.h"
+
+namespace track {
+
+window_run read_windows_avx2(const unsigned char *p, const unsigned char *end, unsigned char *out, text_lines &lines)
 {
-    window_run run;
-    while (end - (p + run.consumed) >= window_size &&
-           add_window(run, read_window(p + run.consumed, out + run.numbers))) {
-    }
-    return run;
+    return run_windows<avx2_window>(p, end, out, lines);
 }
 
 }  // namespace track

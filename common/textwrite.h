@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 
+#include "kernel.h"
 #include "trame.h"
 
 namespace track {
@@ -18,10 +20,22 @@ inline constexpr std::size_t format_slack = 64;
 using record_formatter = std::size_t (*)(const unsigned char *bytes, std::size_t count, char *out);
 
 // Implementations with the same results: a portable one, and two for x86-64
-// processors with vector extensions (AVX2; AVX-512 with VBMI2), listed with
-// their feature checks in the kernel table (kernels.h).
+// processors with vector extensions (AVX2; AVX-512 with VBMI2).
 std::size_t format_records_portable(const unsigned char *bytes, std::size_t count, char *out);
 std::size_t format_records_avx2(const unsigned char *bytes, std::size_t count, char *out);
 std::size_t format_records_avx512(const unsigned char *bytes, std::size_t count, char *out);
+
+// The vector kernels' tail: the records from `done` on, fewer than they take
+// at a time, the portable way; returns the length of all the text.
+inline std::size_t format_rest(const unsigned char *bytes, std::size_t done, std::size_t count, const char *out,
+                               char *at)
+{
+    if (done < count)
+        at += format_records_portable(bytes + done * record_size, count - done, at);
+    return static_cast<std::size_t>(at - out);
+}
+
+// The formatters of this build, fastest first (kernel.h).
+std::span<const kernel<record_formatter>> format_kernels();
 
 }  // namespace track

@@ -106,9 +106,7 @@ std::size_t format_records_avx2(const unsigned char *bytes, std::size_t count, c
             at = put_group(at, _mm256_extracti128_si256(groups[g], 1),
                            (ten >> (16 + 4 * g) & 15) | (hundred >> (16 + 4 * g) & 15) << 4);
     }
-    if (i < count)
-        at += format_records_portable(bytes + i * record_size, count - i, at);
-    return static_cast<std::size_t>(at - out);
+    return format_rest(bytes, i, count, out, at);
 }
 
 }  // namespace track

@@ -84,9 +84,7 @@ std::size_t format_records_avx512(const unsigned char *bytes, std::size_t count,
             at += _mm_popcnt_u64(keep);
         }
     }
-    if (i < count)
-        at += format_records_portable(bytes + i * record_size, count - i, at);
-    return static_cast<std::size_t>(at - out);
+    return format_rest(bytes, i, count, out, at);
 }
 
 }  // namespace track

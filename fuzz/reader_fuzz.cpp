@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         return 0;
     const std::size_t block = 1 + data[0] % 97;  // 1 to 97 bytes per read
     const auto kernels = track::window_kernels();
-    const track::window_kernel &kernel = kernels[data[1] % kernels.size()];
+    const track::kernel<track::window_reader> &kernel = kernels[data[1] % kernels.size()];
     if (!kernel.runs_here())
         return 0;
     const std::string text(reinterpret_cast<const char *>(data + 2), size - 2);

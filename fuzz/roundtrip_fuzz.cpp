@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "kernels.h"
 #include "textread.h"
+#include "textwrite.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     std::vector<char> text(count * track::max_line_length + track::format_slack);
     const std::size_t length = track::format_records_portable(records.data(), count, text.data());
-    for (const track::format_kernel &k : track::format_kernels()) {
+    for (const track::kernel<track::record_formatter> &k : track::format_kernels()) {
         if (!k.runs_here())
             continue;
         std::vector<char> other(text.size());

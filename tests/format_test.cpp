@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 
-#include "kernels.h"
+#include "textwrite.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ std::string with_pattern(const unsigned char *bytes, std::size_t count)
     return text;
 }
 
-class Writer : public testing::TestWithParam<track::format_kernel> {
+class Writer : public testing::TestWithParam<track::kernel<track::record_formatter>> {
 protected:
     void SetUp() override
     {
@@ -53,13 +53,8 @@ TEST_P(Writer, KnownLines)
         {{0x80, 9, 10, 99, 100, 199, 200, 0, 0, 0, 0, 0, 0, 0, 0, 0x80},
          "128 9 10 99 100 199 200 0 0 0 0 0 0 0 0 128\n"},
     };
-    for (const line_case &c : cases) {
+    for (const line_case &c : cases)
         EXPECT_EQ(format(c.record, 1), c.line);
-        EXPECT_EQ(with_pattern(c.record, 1), c.line);
-    }
-    EXPECT_EQ(cases[0].line.size(), 38u);
-    EXPECT_EQ(cases[1].line.size(), 32u);
-    EXPECT_EQ(cases[2].line.size(), 64u);
 }
 
 TEST_P(Writer, AgreesWithThePattern)

@@ -15,12 +15,13 @@ namespace {
 using track_test::repeat;
 
 struct reading {
-    std::string bytes;  // the record bytes produced
-    std::string fault;  // describe_fault's text, empty when accepted
+    std::string bytes;    // the record bytes produced
+    std::string fault;    // describe_fault's text, empty when accepted
+    std::string warning;  // describe_layout's text, empty when records match lines
 };
 
-reading read_in_blocks(const std::string &text, std::size_t block,
-                       track::window_reader window = track::read_windows_portable)
+// Without a window reader, every byte goes the byte-by-byte way.
+reading read_in_blocks(const std::string &text, std::size_t block, track::window_reader window = nullptr)
 {
     track::text_reader r;
     r.window = window;
@@ -30,31 +31,35 @@ reading read_in_blocks(const std::string &text, std::size_t block,
     for (std::size_t at = 0; at < text.size() && r.fault == track::text_fault::none; at += block)
         keep(track::read_text(r, text.data() + at, std::min(block, text.size() - at), out.data()));
     keep(track::finish_text(r, out.data()));
+    char where[200];
     if (r.fault != track::text_fault::none) {
-        char where[200];
         track::describe_fault(r, where, sizeof where);
         result.fault = where;
+    } else if (track::describe_layout(r, where, sizeof where)) {
+        result.warning = where;
     }
     return result;
 }
 
-// Every block size, and both window readers, must give what the whole text
-// gives byte by byte (blocks of one byte never use a window).
+// Every block size, with and without each window reader, must give what the
+// whole text gives byte by byte.
 reading read_all(const std::string &text)
 {
-    reading whole = read_in_blocks(text, 1);
+    reading whole = read_in_blocks(text, text.size() + 1);
     auto same = [&](const reading &other, const std::string &how) {
         if (whole.fault.empty()) {
             EXPECT_EQ(other.bytes, whole.bytes) << how;
         }
         EXPECT_EQ(other.fault, whole.fault) << how;
+        EXPECT_EQ(other.warning, whole.warning) << how;
     };
-    constexpr std::size_t blocks[] = {2, 3, 4, 5, 7, 16, 67, 100, 1000};
-    for (std::size_t block : blocks)
-        same(read_in_blocks(text, block), "block " + std::to_string(block));
-    for (const track::window_kernel &k : track::window_kernels()) {
-        if (k.runs_here())
-            same(read_in_blocks(text, text.size() + 1, k.run), std::string("whole, windows: ") + k.name);
+    constexpr std::size_t blocks[] = {1, 2, 3, 5, 16, 67, 100, 1000};
+    for (const track::kernel<track::window_reader> &k : track::window_kernels()) {
+        if (!k.runs_here())
+            continue;
+        for (std::size_t block : blocks)
+            same(read_in_blocks(text, block, k.run), "block " + std::to_string(block) + ", windows: " + k.name);
+        same(read_in_blocks(text, text.size() + 1, k.run), std::string("whole, windows: ") + k.name);
     }
     return whole;
 }
@@ -70,11 +75,13 @@ std::string bytes(std::initializer_list<int> values)
 const std::string rising = "0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15\n";
 const std::string rising_bytes = bytes({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15});
 const std::string fifteen = "1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 ";  // a record short of one
+const std::string fifteen_bytes = rising_bytes.substr(1);
 
 struct accepted_case {
     const char *name;
     std::string text;
     std::string expected;
+    std::string warning = "";  // where records stop matching lines
 };
 
 void PrintTo(const accepted_case &c, std::ostream *os)
@@ -89,6 +96,7 @@ TEST_P(Accepted, GivesTheRecordBytes)
     reading r = read_all(GetParam().text);
     EXPECT_EQ(r.fault, "");
     EXPECT_EQ(r.bytes, GetParam().expected);
+    EXPECT_EQ(r.warning, GetParam().warning);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -104,18 +112,35 @@ INSTANTIATE_TEST_SUITE_P(
         accepted_case{"crlf", "0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15\r\n" + rising, rising_bytes + rising_bytes},
         accepted_case{"no_final_line_feed", "0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15", rising_bytes},
         accepted_case{"blank_lines_tabs_runs", "\n\n0\t1  2 \t 3 4 5 6 7 8 9 10 11 12 13 14 15\n\n\v\f" + rising,
-                      rising_bytes + rising_bytes}),
+                      rising_bytes + rising_bytes},
+        accepted_case{"lone_cr", "0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15\r" + rising, rising_bytes + rising_bytes},
+        // Records spread over lines in regular ways say nothing.
+        accepted_case{"32_then_8_and_8",
+                      repeat("0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 ", 2) + "\n" +
+                          "0 1 2 3 4 5 6 7\r\n8 9 10 11 12 13 14 15\r\n",
+                      repeat(rising_bytes, 3)},
+        // A number lost on line 2 and one too many on line 4.
+        accepted_case{"lost_and_added", rising + fifteen + "\n" + rising + "1 " + rising + rising,
+                      rising_bytes + fifteen_bytes + '\0' + fifteen_bytes + '\1' + rising_bytes + rising_bytes,
+                      "2: warning: 15 numbers here, so line 3 holds its 16 numbers across two records"},
+        accepted_case{"two_records_across_three", "1 2 3 4 5 6 7 8\n" + repeat(rising, 2) + "1 2 3 4 5 6 7 8\r",
+                      bytes({1, 2, 3, 4, 5, 6, 7, 8, 0, 1, 2, 3, 4, 5, 6, 7}) +
+                          bytes({8, 9, 10, 11, 12, 13, 14, 15, 0, 1, 2, 3, 4, 5, 6, 7}) +
+                          bytes({8, 9, 10, 11, 12, 13, 14, 15, 1, 2, 3, 4, 5, 6, 7, 8}),
+                      "1: warning: 8 numbers here, so line 2 holds its 16 numbers across two records"}),
     [](const auto &c) { return std::string(c.param.name); });
 
-INSTANTIATE_TEST_SUITE_P(Numbers, Accepted,
-                         testing::Values(accepted_case{"sign_and_zeros",
-                                                       "007 +7 7 -0 +0 -000 010 0255 0000 1 2 3 4 5 6 7",
-                                                       bytes({7, 7, 7, 0, 0, 0, 10, 255, 0, 1, 2, 3, 4, 5, 6, 7})},
-                                         accepted_case{"long_leading_zeros", std::string(100000, '0') + "7 " + fifteen,
-                                                       bytes({7, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15})},
-                                         accepted_case{"limits_0_and_255", "0 255 +255 -0 0255 " + repeat("1 ", 11),
-                                                       bytes({0, 255, 255, 0, 255, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1})}),
-                         [](const auto &c) { return std::string(c.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Numbers, Accepted,
+    testing::Values(accepted_case{"sign_and_zeros", "007 +7 7 -0 +0 -000 010 0255 0000 1 2 3 4 5 6 7",
+                                  bytes({7, 7, 7, 0, 0, 0, 10, 255, 0, 1, 2, 3, 4, 5, 6, 7})},
+                    accepted_case{"long_leading_zeros", std::string(100000, '0') + "7 " + fifteen,
+                                  bytes({7, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15})},
+                    accepted_case{"limits_0_and_255", "0 255 +255 -0 0255 " + repeat("1 ", 11),
+                                  bytes({0, 255, 255, 0, 255, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1})},
+                    accepted_case{"24_characters", std::string(21, '0') + "255 " + fifteen,
+                                  bytes({255, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15})}),
+    [](const auto &c) { return std::string(c.param.name); });
 
 struct rejected_case {
     const char *name;
@@ -144,6 +169,8 @@ INSTANTIATE_TEST_SUITE_P(
                     rejected_case{"minus_256", "-256 ", "1:1: -256 is out of range 0..255"},
                     rejected_case{"zeros_then_256", "  +" + std::string(30, '0') + "256",
                                   "1:3: +256 (34 characters) is out of range 0..255"},
+                    rejected_case{"24_characters", std::string(21, '0') + "256 ",
+                                  "1:1: 000000000000000000000256 is out of range 0..255"},
                     rejected_case{"many_digits", std::string(25, '9'),
                                   "1:1: 99999999999999999999... (25 characters) is out of range 0..255"},
                     rejected_case{"after_crlf_lines", rising + "\r\n1 2\r\n  300 ", "4:3: 300 is out of range 0..255"},
@@ -162,6 +189,7 @@ INSTANTIATE_TEST_SUITE_P(
                     rejected_case{"two_signs", "+-1", "1:2: expected a digit after '+', found '-'"},
                     rejected_case{"nul", std::string("1 \0 2", 5), "1:3: expected a number, found byte 0x00"},
                     rejected_case{"high_byte", "1\n\n\xe9", "3:1: expected a number, found byte 0xE9"},
+                    rejected_case{"del", "1 \x7f", "1:3: expected a number, found byte 0x7F"},
                     rejected_case{"after_records", rising + rising + "  #", "3:3: expected a number, found '#'"}),
     [](const auto &c) { return std::string(c.param.name); });
 
@@ -169,19 +197,69 @@ INSTANTIATE_TEST_SUITE_P(
     Incomplete, Rejected,
     testing::Values(rejected_case{"one_number", "5", "1: incomplete record: 1 of 16 numbers"},
                     rejected_case{"fifteen", fifteen, "1: incomplete record: 15 of 16 numbers"},
-                    rejected_case{"after_a_record", rising + "1 2\n3\n\n\n", "3: incomplete record: 3 of 16 numbers"},
+                    rejected_case{"after_a_record", rising + "1 2\n3\n\n\n",
+                                  "3: incomplete record: 3 of 16 numbers (records stopped matching lines at line 2)"},
+                    rejected_case{"then_blank_lines", "1 2 3" + std::string(70, '\n'),
+                                  "1: incomplete record: 3 of 16 numbers"},
                     rejected_case{"seventeen", rising + "\r\n  9", "3: incomplete record: 1 of 16 numbers"}),
     [](const auto &c) { return std::string(c.param.name); });
 
 // Long texts, so that the window readers meet each case past their first
 // window and beside their fast path.
-INSTANTIATE_TEST_SUITE_P(Windows, Accepted,
-                         testing::Values(accepted_case{"many_records", repeat(rising, 20), repeat(rising_bytes, 20)},
-                                         accepted_case{"mixed_forms",
-                                                       repeat(rising, 5) + "  0 1\t2 3\r\n" + std::string(70, ' ') +
-                                                           "004 5 +6 7 8 9 10 11 12 13 14 15\n" + repeat(rising, 5),
-                                                       repeat(rising_bytes, 11)}),
-                         [](const auto &c) { return std::string(c.param.name); });
+// Forty records of varied values as text in a form that people or tools
+// make: each number padded to width with pad, then separator, the last of
+// each record followed by line_end instead; form number 6 mixes them all.
+struct text_form {
+    std::string separator, line_end;
+    std::size_t width = 0;
+    char pad = ' ';
+};
+const text_form forms[] = {{" ", "\r\n"}, {" ", "\r"},         {"", "\n", 4},          {"  ", "\n"},
+                           {"\t", "\n"},  {" ", "\n", 3, '0'}, {" \v", "\f\n", 9, '0'}};
+
+std::string form_text(int form)
+{
+    std::string text;
+    for (int r = 0; r < 40; ++r) {
+        const text_form &f = forms[form == 7 ? r % 7 : form];
+        for (int k = 0; k < 16; ++k) {
+            std::string number = std::to_string((r * 37 + k * 11) % 256);
+            text += std::string(f.width > number.size() ? f.width - number.size() : 0, f.pad) + number;
+            text += k == 15 ? f.line_end : f.separator;
+        }
+    }
+    return text;
+}
+
+std::string form_bytes()
+{
+    std::string bytes;
+    for (int r = 0; r < 40; ++r)
+        for (int k = 0; k < 16; ++k)
+            bytes.push_back(static_cast<char>((r * 37 + k * 11) % 256));
+    return bytes;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Windows, Accepted,
+    testing::Values(accepted_case{"many_records", repeat(rising, 20), repeat(rising_bytes, 20)},
+                    accepted_case{"mixed_forms",
+                                  repeat(rising, 5) + "  0 1\t2 3\r\n" + std::string(70, ' ') +
+                                      "004 5 +6 7 8 9 10 11 12 13 14 15\n" + repeat(rising, 5),
+                                  repeat(rising_bytes, 11)},
+                    accepted_case{"crlf", form_text(0), form_bytes()},
+                    accepted_case{"lone_cr", form_text(1), form_bytes()},
+                    accepted_case{"od_columns", form_text(2), form_bytes()},
+                    accepted_case{"two_blanks", form_text(3), form_bytes()},
+                    accepted_case{"tabs", form_text(4), form_bytes()},
+                    accepted_case{"zero_padded", form_text(5), form_bytes()},
+                    accepted_case{"nine_digits_vt_ff", form_text(6), form_bytes()},
+                    accepted_case{"every_form", form_text(7), form_bytes()},
+                    accepted_case{"lost_number", repeat(rising, 5) + fifteen + "\n" + repeat(rising, 5) + "1\n",
+                                  repeat(rising_bytes, 5) + fifteen_bytes + '\0' +
+                                      repeat(rising_bytes.substr(1) + '\0', 4) + fifteen_bytes + '\1',
+                                  "6: warning: 15 numbers here, so line 7 holds its 16 numbers across two records"}),
+    [](const auto &c) { return std::string(c.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
     Windows, Rejected,
@@ -199,10 +277,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Reader, WindowReadersAgreeOnRandomText)
 {
-    // Mostly the common form, with every kind of departure from it sprinkled
-    // in; each text is compared byte by byte against the slow way.
-    const char *const departures[] = {"  ",   "\t", "\r\n", "\n\n", "+", "-",  "0",  "00", "256", "999",
-                                      "1000", "x",  "\0",   "\xff", ".", "\v", "\f", "-0", "255"};
+    // Mostly the canonical form, with every kind of departure from it
+    // sprinkled in; each text is compared against the byte-by-byte way,
+    // warnings included.
+    const char *const departures[] = {"  ",  "\t",   "\r\n", "\n\n", "+",    "-",  "0",      "00",     "256",
+                                      "999", "1000", "x",    "\0",   "\xff", ".",  "\v",     "\f",     "-0",
+                                      "255", "\r",   "0000", "\x7f", " \r",  "\n", "\r\r\n", " 0001 ", "000256 "};
+    const char *const line_ends[] = {"\n", "\r\n", "\r"};
     std::mt19937 random(7);
     for (int round = 0; round < 400; ++round) {
         std::string text;
@@ -213,7 +294,8 @@ TEST(Reader, WindowReadersAgreeOnRandomText)
                 const char *d = departures[random() % std::size(departures)];
                 text.append(d, d[0] == '\0' ? 1 : std::strlen(d));
             }
-            text += k % 16 == 15 ? '\n' : ' ';
+            // Records and lines out of step now and then, and every line end.
+            text += k % 16 == (round % 5 == 0 ? 14 : 15) ? line_ends[round % 3] : " ";
         }
         if (round % 3 == 0)
             text.resize(random() % (text.size() + 1));  // cut anywhere
@@ -226,7 +308,7 @@ TEST(Reader, CountsLinesAndColumnsIn64Bits)
     // As if more than 4 GiB of text and 2^33 lines had gone before.
     track::text_reader r;
     r.offset = (std::uint64_t{1} << 32) + 5;
-    r.line = std::uint64_t{1} << 33;
+    r.lines.line = std::uint64_t{1} << 33;
     unsigned char out[64];
     track::read_text(r, " 1 x", 4, out);
     char where[100];

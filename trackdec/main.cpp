@@ -10,11 +10,11 @@
 #include <cstring>
 
 #include "input.h"
-#include "kernels.h"
 #include "options.h"
 #include "replace.h"
 #include "report.h"
 #include "signals.h"
+#include "textwrite.h"
 #include "trame.h"
 
 namespace {

@@ -2,8 +2,10 @@
 // writes the record file talvor.vrd, sixteen bytes per record. It answers
 // --help and --version; every other argument is ignored.
 //
-// Exit status 0 when talvor.vrd was replaced; 1 after one line on standard
-// error saying why, talvor.vrd then being as it was.
+// Exit status 0 when talvor.vrd was replaced (with a warning where records
+// stop matching lines, as a number lost or added by hand leaves them); 1
+// after one line on standard error saying why, talvor.vrd then being as it
+// was.
 #include <cerrno>
 
 #include "input.h"
@@ -48,6 +50,7 @@ int main(int argc, char **argv)
         return failure;
     }
     text_reader reader;
+    reader.window = first_that_runs(window_kernels());
     for (;;) {
         std::size_t got = 0;
         if (!read_block(in, text, sizeof text, got)) {
@@ -72,5 +75,7 @@ int main(int argc, char **argv)
         report_replace_failure(program, record_file, out);
         return failure;
     }
+    if (char where[200]; describe_layout(reader, where, sizeof where))
+        report(program, "%s:%s", track_file, where);
     return 0;
 }
