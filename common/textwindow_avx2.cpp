@@ -19,13 +19,6 @@ namespace track {
 
 namespace {
 
-// Per byte, all ones where it holds: vectors, so that what is seldom there
-// (a carriage return, a byte out of the form, a value past 255) costs a test
-// of the whole window rather than a mask of it.
-struct half_result {
-    __m256i space, line_end, cr, other, over;
-};
-
 inline __m256i load(const unsigned char *at)
 {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(at));
@@ -50,13 +43,36 @@ __m256i digit_values(__m256i bytes, __m256i &is_digit)
     return _mm256_and_si256(d, is_digit);
 }
 
-// Position i's value is that of a number ending there with digits at i,
-// i-1 and i-2 (those that are digits): right at the ends of numbers.
-[[gnu::always_inline]] inline half_result read_half(const unsigned char *p, unsigned char *values)
+// Per byte, all ones where it holds: vectors, so that what is seldom there
+// (a carriage return, a byte out of the form) costs a test of the whole
+// window rather than a mask of it.
+struct half_masks {
+    __m256i space, line_end, cr, other;
+};
+
+[[gnu::always_inline]] inline half_masks read_masks(const unsigned char *p)
 {
     const __m256i here = load(p);
+    __m256i offset;
+    const __m256i is_digit = in_range(here, '0', 9, offset);
+    // White space is the one character of its low four bits in this table:
+    // a blank, or tab to carriage return (a byte past 0x7f looks up 0).
+    const __m256i white = _mm256_setr_epi8(' ', 0, 0, 0, 0, 0, 0, 0, 0, '\t', '\n', '\v', '\f', '\r', 0, 0, ' ', 0, 0,
+                                           0, 0, 0, 0, 0, 0, '\t', '\n', '\v', '\f', '\r', 0, 0);
+    const __m256i space = _mm256_cmpeq_epi8(_mm256_shuffle_epi8(white, here), here);
+    const __m256i cr = _mm256_cmpeq_epi8(here, _mm256_set1_epi8('\r'));
+    const __m256i line_end = _mm256_or_si256(_mm256_cmpeq_epi8(here, _mm256_set1_epi8('\n')), cr);
+    const __m256i other = _mm256_xor_si256(_mm256_or_si256(is_digit, space), _mm256_set1_epi8(-1));
+    return {space, line_end, cr, other};
+}
+
+// Position i's value is that of a number ending there with digits at i,
+// i-1 and i-2 (those that are digits): right at the ends of numbers. Returns
+// where a value is past 255.
+[[gnu::always_inline]] inline __m256i read_values(const unsigned char *p, unsigned char *values)
+{
     __m256i is_digit, is_digit1, is_digit2;
-    const __m256i units = digit_values(here, is_digit);
+    const __m256i units = digit_values(load(p), is_digit);
     const __m256i tens = digit_values(load(p - 1), is_digit1);
     const __m256i hundreds = _mm256_and_si256(digit_values(load(p - 2), is_digit2), is_digit1);
 
@@ -67,20 +83,10 @@ __m256i digit_values(__m256i bytes, __m256i &is_digit)
     const __m256i low = _mm256_add_epi8(units, _mm256_shuffle_epi8(times10, tens));  // at most 99
     const __m256i h = _mm256_shuffle_epi8(times100, hundreds);
     const __m256i value = _mm256_add_epi8(low, h);
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(values), value);
     // Past 255: a hundreds digit above 2, or a sum that wrapped around.
     const __m256i wrapped = _mm256_xor_si256(_mm256_cmpeq_epi8(_mm256_max_epu8(value, h), value), _mm256_set1_epi8(-1));
-    const __m256i over = _mm256_or_si256(_mm256_cmpgt_epi8(hundreds, _mm256_set1_epi8(2)), wrapped);
-    _mm256_storeu_si256(reinterpret_cast<__m256i *>(values), value);
-
-    // White space is the one character of its low four bits in this table:
-    // a blank, or tab to carriage return (a byte past 0x7f looks up 0).
-    const __m256i white = _mm256_setr_epi8(' ', 0, 0, 0, 0, 0, 0, 0, 0, '\t', '\n', '\v', '\f', '\r', 0, 0, ' ', 0, 0,
-                                           0, 0, 0, 0, 0, 0, '\t', '\n', '\v', '\f', '\r', 0, 0);
-    const __m256i space = _mm256_cmpeq_epi8(_mm256_shuffle_epi8(white, here), here);
-    const __m256i cr = _mm256_cmpeq_epi8(here, _mm256_set1_epi8('\r'));
-    const __m256i line_end = _mm256_or_si256(_mm256_cmpeq_epi8(here, _mm256_set1_epi8('\n')), cr);
-    const __m256i other = _mm256_xor_si256(_mm256_or_si256(is_digit, space), _mm256_set1_epi8(-1));
-    return {space, line_end, cr, other, over};
+    return _mm256_or_si256(_mm256_cmpgt_epi8(hundreds, _mm256_set1_epi8(2)), wrapped);
 }
 
 // For each set of number ends among eight bytes: the shuffle that gathers
@@ -111,17 +117,15 @@ std::uint64_t join(std::uint32_t low, std::uint32_t high)
 
 struct avx2_window {
     alignas(32) unsigned char values[window_size];
-    std::uint64_t over = 0;
 
-    [[gnu::always_inline]] window_masks classify(const unsigned char *p)
+    [[gnu::always_inline]] static window_masks classify(const unsigned char *p)
     {
-        const half_result a = read_half(p, values);
-        const half_result b = read_half(p + 32, values + 32);
+        const half_masks a = read_masks(p);
+        const half_masks b = read_masks(p + 32);
         auto mask = [](__m256i low, __m256i high) { return join(bits(low), bits(high)); };
         auto none = [](__m256i low, __m256i high) {
             return _mm256_testz_si256(low, low) & _mm256_testz_si256(high, high);
         };
-        over = none(a.over, b.over) ? 0 : mask(a.over, b.over);
         const std::uint64_t cr = none(a.cr, b.cr) ? 0 : mask(a.cr, b.cr);
         std::uint64_t valid = ~std::uint64_t{0};
         if (!none(a.other, b.other))
@@ -130,9 +134,12 @@ struct avx2_window {
     }
 
     // Eight bytes at a time, a fixed number of steps: no branch to mispredict.
-    [[gnu::always_inline]] int store(const unsigned char *, std::uint64_t ends, unsigned char *out) const
+    [[gnu::always_inline]] int store(const unsigned char *p, std::uint64_t ends, unsigned char *out)
     {
-        if ((over & ends) != 0)
+        const __m256i over_low = read_values(p, values);
+        const __m256i over_high = read_values(p + 32, values + 32);
+        if (!(_mm256_testz_si256(over_low, over_low) & _mm256_testz_si256(over_high, over_high)) &&
+            (join(bits(over_low), bits(over_high)) & ends) != 0)
             return -1;
         int n = 0;
         for (std::size_t group = 0; group < 8; ++group) {

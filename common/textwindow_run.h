@@ -31,16 +31,15 @@ template <typename Kernel>
 {
     // Unsigned shifts wrap: for byte 63, 2 << 63 is 0.
     auto up_to = [](int i) { return (std::uint64_t{2} << i) - 1; };
-    auto line_end = [](const unsigned char *at) { return *at == '\n' || *at == '\r'; };
     // Little lives across windows, so that it all stays in registers: the
-    // counts of bytes and numbers come from p and out, and of the lines only
-    // what the common case changes is held apart from `where`.
+    // counts of bytes and values come from p and out at the end, and of the
+    // lines only what the common case changes is held apart from `where`.
     Kernel k;
     const unsigned char *const start = p;
     unsigned char *const first_out = out;
-    const std::uint64_t numbers = where.numbers;
-    std::uint64_t line = where.line, line_first = where.line_first, off_line = where.off_line;
+    std::uint64_t numbers = where.numbers;
     const unsigned char *break_end = nullptr;  // the end of the last window with a line end
+    std::uint64_t line = where.line, line_first = where.line_first, off_line = where.off_line;
     while (end - p >= window_size) {
         const window_masks m = k.classify(p);
         std::uint64_t space = m.space;
@@ -75,10 +74,13 @@ template <typename Kernel>
         // right after a carriage return ends no line of its own.
         const std::uint64_t breaks = m.line_end & taken;
         const std::uint64_t cr = m.cr & taken;
-        const std::uint64_t line_ends = breaks & ~(((cr << 1) | std::uint64_t{p[-1] == '\r'}) & ~cr);
+        std::uint64_t line_ends = breaks;
+        if ((cr | std::uint64_t{p[-1] == '\r'}) != 0)  // text with line feeds only has no carriage return
+            line_ends &= ~(((cr << 1) | std::uint64_t{p[-1] == '\r'}) & ~cr);
         // While records match lines (off_line 0), a window with at most one
         // line end, on a record boundary, needs only counting it.
-        const std::uint64_t before = numbers + static_cast<std::uint64_t>(out - first_out);
+        const std::uint64_t before = numbers;
+        numbers += static_cast<unsigned>(n);
         const std::uint64_t first = line_ends & (~line_ends + 1);
         const std::uint64_t at_first = before + k.bits_set(ends & (first - 1));
         const std::uint64_t if_first = 0 - std::uint64_t{first != 0};
@@ -103,13 +105,13 @@ template <typename Kernel>
     window_run run;
     run.consumed = static_cast<std::size_t>(p - start);
     run.numbers = static_cast<std::size_t>(out - first_out);
-    where.numbers = numbers + run.numbers;
+    where.numbers = numbers;
     where.line = line;
     where.line_first = line_first;
     // Where the last line starts (after its line feed, counted or not): the
     // last window with a line end has one before its end.
     if (break_end != nullptr) {
-        while (!line_end(break_end - 1))
+        while (break_end[-1] != '\n' && break_end[-1] != '\r')
             --break_end;
         run.line_start = static_cast<std::size_t>(break_end - start);
         run.after_cr = break_end[-1] == '\r';
