@@ -16,6 +16,7 @@ bool everywhere()
 
 constexpr kernel<window_reader> window_list[] = {
 #if TRACK_X86_KERNELS
+    {"avx512", have_avx512_region, read_windows_avx512},
     {"avx2", have_avx2_region, read_windows_avx2},
 #endif
     {"portable", everywhere, read_windows_portable},

@@ -104,10 +104,10 @@ std::size_t read_text(text_reader &r, const char *text, std::size_t size, unsign
 
     // Where the fast path may be tried next: a window that takes nothing
     // (a sign, a stray byte) sends the next 64 bytes the byte-by-byte way.
-    const unsigned char *next_window = r.window == nullptr ? end : begin + 2;
+    const unsigned char *next_window = r.window == nullptr ? end : begin + 3;
     while (p < end) {
         // Between numbers the text goes 64 bytes at a time; the window needs
-        // two bytes of this block before it.
+        // three bytes of this block before it.
         if (p >= next_window && r.state == text_reader::in::gap && end - p >= window_size) {
             const window_run run = r.window(p, end, out + n, r.lines);
             if (run.consumed == 0) {

@@ -58,7 +58,9 @@ constexpr auto leading_digits = [] {
 
 // The portable kernel: eight bytes at a time in a 64-bit word.
 struct portable_window {
-    static window_masks classify(const unsigned char *p)
+    std::uint64_t digit_before = 0;  // none before a run
+
+    window_masks classify(const unsigned char *p)
     {
         // One flag per byte, at the high bit of each byte of a word. Word i
         // shifted right by 7 - i puts the flag of its byte k at bit 8k+i, so
@@ -66,7 +68,7 @@ struct portable_window {
         std::uint64_t space = 0;
         std::uint64_t line_end = 0;
         std::uint64_t cr = 0;
-        std::uint64_t valid = ~std::uint64_t{0};
+        std::uint64_t other = 0;
         for (std::size_t i = 0; i < 8; ++i) {
             const std::uint64_t w = load_little_endian(p + 8 * i);
             // The high bit of each byte of lo + (0x80 - c) is set unless its
@@ -81,14 +83,15 @@ struct portable_window {
             space |= is_space >> (7 - i);
             line_end |= (~(not_line_end | w) & high) >> (7 - i);
             cr |= (~(not_cr | w) & high) >> (7 - i);
-            const std::uint64_t other = ((not_digit & ~is_space) | w) & high;
-            if (other != 0) {  // the rest of the window is out of the form
-                valid = (std::uint64_t{1} << (8 * i + static_cast<std::size_t>(std::countr_zero(other)) / 8)) - 1;
+            const std::uint64_t out_of_form = ((not_digit & ~is_space) | w) & high;
+            if (out_of_form != 0) {  // the rest of the window does not count
+                other = std::uint64_t{1} << (8 * i + static_cast<std::size_t>(std::countr_zero(out_of_form)) / 8);
                 break;
             }
         }
+        space = transpose(space);
         // Carriage returns are rare: most windows have none to lay out.
-        return {transpose(space), transpose(line_end), cr == 0 ? 0 : transpose(cr), valid};
+        return {space, transpose(line_end), cr == 0 ? 0 : transpose(cr), other, four_in_a_row(~space, digit_before)};
     }
 
     static int store(const unsigned char *p, std::uint64_t ends, unsigned char *out)

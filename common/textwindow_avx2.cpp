@@ -117,8 +117,9 @@ std::uint64_t join(std::uint32_t low, std::uint32_t high)
 
 struct avx2_window {
     alignas(32) unsigned char values[window_size];
+    std::uint64_t digit_before = 0;  // none before a run
 
-    [[gnu::always_inline]] static window_masks classify(const unsigned char *p)
+    [[gnu::always_inline]] window_masks classify(const unsigned char *p)
     {
         const half_masks a = read_masks(p);
         const half_masks b = read_masks(p + 32);
@@ -127,10 +128,9 @@ struct avx2_window {
             return _mm256_testz_si256(low, low) & _mm256_testz_si256(high, high);
         };
         const std::uint64_t cr = none(a.cr, b.cr) ? 0 : mask(a.cr, b.cr);
-        std::uint64_t valid = ~std::uint64_t{0};
-        if (!none(a.other, b.other))
-            valid = (std::uint64_t{1} << std::countr_zero(mask(a.other, b.other))) - 1;
-        return {mask(a.space, b.space), mask(a.line_end, b.line_end), cr, valid};
+        const std::uint64_t other = none(a.other, b.other) ? 0 : mask(a.other, b.other);
+        const std::uint64_t space = mask(a.space, b.space);
+        return {space, mask(a.line_end, b.line_end), cr, other, four_in_a_row(~space, digit_before)};
     }
 
     // Eight bytes at a time, a fixed number of steps: no branch to mispredict.

@@ -4,18 +4,22 @@
 // it. A kernel is a type K with
 //
 //   window_masks K::classify(const unsigned char *p)
-//       the white space and line ends of the 64 bytes at p, and where the
-//       first byte that is neither a digit nor white space stands;
+//       the white space, line ends and bytes out of the form of the 64
+//       bytes at p, in order: the loop classifies the blocks of a run one
+//       after the other;
 //   int K::store(const unsigned char *p, std::uint64_t ends, unsigned char *out)
-//       the values of the numbers whose last digits are at `ends`, stored in
-//       order at out; how many, or -1 when one is past 255;
+//       the values of the numbers whose last digits are at `ends` in the
+//       block just classified, stored in order at out; how many, or -1 when
+//       one is past 255; a number's first digits may be in the block before;
 //   unsigned K::bits_set(std::uint64_t x)
 //       how many bits of x are set, as fast as the region can count them;
 //
-// and this loop decides which bytes each window takes, finds the numbers in
-// them and counts the lines. It classifies each byte once: the next window
-// starts where this one stopped. Its common case has no branch that depends
-// on the text.
+// and this loop finds the numbers in each block and counts the lines. The
+// blocks follow each other 64 bytes apart, whatever they hold: a number
+// across two blocks ends in the second, and what the loop needs of the
+// block before it (its last digits) it carries in a register. So no block
+// waits for the one before it, and no byte is classified twice. The common
+// case has no branch that depends on the text.
 #pragma once
 
 #include <bit>
@@ -29,64 +33,67 @@ template <typename Kernel>
 [[gnu::always_inline]] inline window_run run_windows(const unsigned char *p, const unsigned char *end,
                                                      unsigned char *out, text_lines &where)
 {
-    // Unsigned shifts wrap: for byte 63, 2 << 63 is 0.
-    auto up_to = [](int i) { return (std::uint64_t{2} << i) - 1; };
-    // Little lives across windows, so that it all stays in registers: the
+    // Little lives across blocks, so that it all stays in registers: the
     // counts of bytes and values come from p and out at the end, and of the
     // lines only what the common case changes is held apart from `where`.
     Kernel k;
     const unsigned char *const start = p;
     unsigned char *const first_out = out;
     std::uint64_t numbers = where.numbers;
-    const unsigned char *break_end = nullptr;  // the end of the last window with a line end
+    const unsigned char *break_end = nullptr;  // the end of the last block with a line end
     std::uint64_t line = where.line, line_first = where.line_first, off_line = where.off_line;
-    while (end - p >= window_size) {
+    // A block's last byte ends a number when the byte after it is white space.
+    while (end - p > window_size) {
         const window_masks m = k.classify(p);
         std::uint64_t space = m.space;
-        if (m.valid != ~std::uint64_t{0})  // seldom: the form ends in this window
-            space &= m.valid;
-        if (space == 0)
-            break;
-        // The window ends at its last white space: every number before it is
-        // whole. A number of four digits or more is out of range unless all
-        // but its last three are zeros; the window then ends before it.
-        int last = 63 - std::countl_zero(space);
-        std::uint64_t digit = ~space & up_to(last);
-        const std::uint64_t two = digit & (digit >> 1);
-        for (std::uint64_t d = two & (two >> 2); d != 0; d &= d - 1) {
-            const int at = std::countr_zero(d);
-            if (p[at] != '0') {
-                const std::uint64_t before = space & ((std::uint64_t{1} << at) - 1);
-                last = before == 0 ? -1 : 63 - std::countl_zero(before);
-                break;
+        const unsigned char next = p[window_size];
+        std::uint64_t ends = ~space & ((space >> 1) | (std::uint64_t{next == ' ' || next - 9u < 5u} << 63));
+        int taken = window_size;
+        if ((m.other | m.four) != 0) {
+            // Seldom: the form ends in this block. It is taken up to its last
+            // white space before the number where the form ends, so that
+            // every number it takes is whole, and the run stops there.
+            std::uint64_t valid = (m.other - 1) & ~m.other;  // the bytes before the first out of the form
+            for (std::uint64_t d = m.four & valid; d != 0; d &= d - 1) {
+                const int first = std::countr_zero(d) - 3;  // of four digits in a row
+                if (p[first] != '0') {
+                    valid &= first <= 0 ? 0 : (std::uint64_t{1} << first) - 1;
+                    break;
+                }
             }
+            space &= valid;
+            if (space == 0)
+                break;
+            taken = 64 - std::countl_zero(space);
+            ends = ~m.space & (space >> 1);
         }
-        if (last < 0)
-            break;
-        const std::uint64_t taken = up_to(last);
-        space &= taken;
-        digit &= taken;
-        const std::uint64_t ends = digit & (space >> 1);
         const int n = k.store(p, ends, out);
         if (n < 0)
             break;
         // A line ends at a line feed, a carriage return, or both: a line feed
         // right after a carriage return ends no line of its own.
-        const std::uint64_t breaks = m.line_end & taken;
-        const std::uint64_t cr = m.cr & taken;
+        const std::uint64_t in_taken = ~std::uint64_t{0} >> (window_size - taken);
+        const std::uint64_t breaks = m.line_end & in_taken;
+        const std::uint64_t cr = m.cr & in_taken;
         std::uint64_t line_ends = breaks;
         if ((cr | std::uint64_t{p[-1] == '\r'}) != 0)  // text with line feeds only has no carriage return
             line_ends &= ~(((cr << 1) | std::uint64_t{p[-1] == '\r'}) & ~cr);
-        // While records match lines (off_line 0), a window with at most one
-        // line end, on a record boundary, needs only counting it.
+        // While records match lines (off_line 0), a block with at most two
+        // line ends, each on a record boundary, needs only counting them.
+        // (Without a second, at_second counts every number of the block,
+        // and without any, at_first does too.)
         const std::uint64_t before = numbers;
         numbers += static_cast<unsigned>(n);
         const std::uint64_t first = line_ends & (~line_ends + 1);
+        const std::uint64_t rest = line_ends & (line_ends - 1);
+        const std::uint64_t second = rest & (~rest + 1);
         const std::uint64_t at_first = before + k.bits_set(ends & (first - 1));
-        const std::uint64_t if_first = 0 - std::uint64_t{first != 0};
-        if ((off_line | (line_ends & (line_ends - 1)) | ((at_first & if_first) % record_size)) == 0) {
-            line += first != 0 ? 1 : 0;
-            line_first += (at_first - line_first) & if_first;
+        const std::uint64_t at_second = before + k.bits_set(ends & (second - 1));
+        const bool off_first = first != 0 && at_first % record_size != 0;
+        const bool off_second = second != 0 && at_second % record_size != 0;
+        if ((off_line | (rest & (rest - 1))) == 0 && !(off_first | off_second)) {
+            line += std::uint64_t{first != 0} + std::uint64_t{second != 0};
+            line_first = second != 0 ? at_second : first != 0 ? at_first : line_first;
         } else {
             where.line = line;
             where.line_first = line_first;
@@ -98,9 +105,18 @@ template <typename Kernel>
             line_first = where.line_first;
             off_line = where.off_line;
         }
-        break_end = breaks != 0 ? p + last + 1 : break_end;
-        p += last + 1;
+        break_end = breaks != 0 ? p + taken : break_end;
+        p += taken;
         out += n;
+        if (taken != window_size)
+            break;
+    }
+    // The run stops after white space: the digits of a number that goes on
+    // past the last block are left for the way that comes next.
+    auto is_digit = [](unsigned char c) { return '0' <= c && c <= '9'; };
+    if (is_digit(p[-1]) && !(p[0] == ' ' || p[0] - 9u < 5u)) {
+        while (p > start && is_digit(p[-1]))
+            --p;
     }
     window_run run;
     run.consumed = static_cast<std::size_t>(p - start);
@@ -109,7 +125,7 @@ template <typename Kernel>
     where.line = line;
     where.line_first = line_first;
     // Where the last line starts (after its line feed, counted or not): the
-    // last window with a line end has one before its end.
+    // last block with a line end has one before its end.
     if (break_end != nullptr) {
         while (break_end[-1] != '\n' && break_end[-1] != '\r')
             --break_end;
@@ -120,7 +136,7 @@ template <typename Kernel>
     // after that number, found from the end.
     if (run.numbers != 0) {
         std::uint64_t after = 0;
-        for (const unsigned char *q = p; !('0' <= q[-1] && q[-1] <= '9'); --q)
+        for (const unsigned char *q = p; !is_digit(q[-1]); --q)
             after += q[-1] == '\r' || (q[-1] == '\n' && q[-2] != '\r') ? 1 : 0;
         where.last_line = line - after;
     }

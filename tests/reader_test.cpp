@@ -242,23 +242,27 @@ std::string form_bytes()
 
 INSTANTIATE_TEST_SUITE_P(
     Windows, Accepted,
-    testing::Values(accepted_case{"many_records", repeat(rising, 20), repeat(rising_bytes, 20)},
-                    accepted_case{"mixed_forms",
-                                  repeat(rising, 5) + "  0 1\t2 3\r\n" + std::string(70, ' ') +
-                                      "004 5 +6 7 8 9 10 11 12 13 14 15\n" + repeat(rising, 5),
-                                  repeat(rising_bytes, 11)},
-                    accepted_case{"crlf", form_text(0), form_bytes()},
-                    accepted_case{"lone_cr", form_text(1), form_bytes()},
-                    accepted_case{"od_columns", form_text(2), form_bytes()},
-                    accepted_case{"two_blanks", form_text(3), form_bytes()},
-                    accepted_case{"tabs", form_text(4), form_bytes()},
-                    accepted_case{"zero_padded", form_text(5), form_bytes()},
-                    accepted_case{"nine_digits_vt_ff", form_text(6), form_bytes()},
-                    accepted_case{"every_form", form_text(7), form_bytes()},
-                    accepted_case{"lost_number", repeat(rising, 5) + fifteen + "\n" + repeat(rising, 5) + "1\n",
-                                  repeat(rising_bytes, 5) + fifteen_bytes + '\0' +
-                                      repeat(rising_bytes.substr(1) + '\0', 4) + fifteen_bytes + '\1',
-                                  "6: warning: 15 numbers here, so line 7 holds its 16 numbers across two records"}),
+    testing::Values(
+        accepted_case{"many_records", repeat(rising, 20), repeat(rising_bytes, 20)},
+        accepted_case{"mixed_forms",
+                      repeat(rising, 5) + "  0 1\t2 3\r\n" + std::string(70, ' ') +
+                          "004 5 +6 7 8 9 10 11 12 13 14 15\n" + repeat(rising, 5),
+                      repeat(rising_bytes, 11)},
+        accepted_case{"crlf", form_text(0), form_bytes()}, accepted_case{"lone_cr", form_text(1), form_bytes()},
+        accepted_case{"od_columns", form_text(2), form_bytes()},
+        accepted_case{"two_blanks", form_text(3), form_bytes()}, accepted_case{"tabs", form_text(4), form_bytes()},
+        accepted_case{"zero_padded", form_text(5), form_bytes()},
+        accepted_case{"nine_digits_vt_ff", form_text(6), form_bytes()},
+        accepted_case{"every_form", form_text(7), form_bytes()},
+        // Read whole, the windows start at byte 3: after three
+        // blanks and 31 times "1 ", the next window starts at byte 67.
+        accepted_case{"ends_at_window_edge", "   " + repeat("1 ", 31) + " 7 ", std::string(31, '\1') + '\7'},
+        accepted_case{"across_window_edge", "   " + repeat("1 ", 31) + "255\n", std::string(31, '\1') + '\xff'},
+        accepted_case{"zeros_across_window_edge", "   " + repeat("1 ", 31) + " 0007 ", std::string(31, '\1') + '\7'},
+        accepted_case{"lost_number", repeat(rising, 5) + fifteen + "\n" + repeat(rising, 5) + "1\n",
+                      repeat(rising_bytes, 5) + fifteen_bytes + '\0' + repeat(rising_bytes.substr(1) + '\0', 4) +
+                          fifteen_bytes + '\1',
+                      "6: warning: 15 numbers here, so line 7 holds its 16 numbers across two records"}),
     [](const auto &c) { return std::string(c.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
@@ -269,6 +273,10 @@ INSTANTIATE_TEST_SUITE_P(
                                   "5:4: 999 is out of range 0..255"},
                     rejected_case{"four_digits", repeat(rising, 4) + "1000 " + repeat(rising, 4),
                                   "5:1: 1000 is out of range 0..255"},
+                    rejected_case{"across_window_edge", "   " + repeat("1 ", 31) + "256 " + rising,
+                                  "1:66: 256 is out of range 0..255"},
+                    rejected_case{"thousands_before_window_edge", "   " + repeat("1 ", 31) + " 1000 " + rising,
+                                  "1:67: 1000 is out of range 0..255"},
                     rejected_case{"letter_after_windows", repeat(rising, 4) + "7 q " + repeat(rising, 4),
                                   "5:3: expected a number, found 'q'"},
                     rejected_case{"incomplete_after_windows", repeat(rising, 4) + "1 2\n\n",
