@@ -256,9 +256,18 @@ INSTANTIATE_TEST_SUITE_P(
         accepted_case{"every_form", form_text(7), form_bytes()},
         // Read whole, the windows start at byte 3: after three
         // blanks and 31 times "1 ", the next window starts at byte 67.
-        accepted_case{"ends_at_window_edge", "   " + repeat("1 ", 31) + " 7 ", std::string(31, '\1') + '\7'},
-        accepted_case{"across_window_edge", "   " + repeat("1 ", 31) + "255\n", std::string(31, '\1') + '\xff'},
-        accepted_case{"zeros_across_window_edge", "   " + repeat("1 ", 31) + " 0007 ", std::string(31, '\1') + '\7'},
+        accepted_case{"ends_at_window_edge", "   " + repeat("1 ", 31) + " 7 " + repeat(rising, 2),
+                      std::string(31, '\1') + '\7' + repeat(rising_bytes, 2)},
+        accepted_case{"across_window_edge", "   " + repeat("1 ", 31) + "255\n" + repeat(rising, 2),
+                      std::string(31, '\1') + '\xff' + repeat(rising_bytes, 2)},
+        accepted_case{"zeros_across_window_edge", "   " + repeat("1 ", 31) + " 0007 " + repeat(rising, 2),
+                      std::string(31, '\1') + '\7' + repeat(rising_bytes, 2)},
+        accepted_case{"line_end_at_window_start",
+                      "   " + repeat("1 ", 14) + "1" + std::string(35, ' ') + "\n" +
+                          "0   1   2   3   4   5   6   7   8   9   10   11   12   13   14   15\n" + repeat(rising, 2) +
+                          "1\n",
+                      std::string(15, '\1') + '\0' + repeat(rising_bytes.substr(1) + '\0', 2) + fifteen_bytes + '\1',
+                      "1: warning: 15 numbers here, so line 2 holds its 16 numbers across two records"},
         accepted_case{"lost_number", repeat(rising, 5) + fifteen + "\n" + repeat(rising, 5) + "1\n",
                       repeat(rising_bytes, 5) + fifteen_bytes + '\0' + repeat(rising_bytes.substr(1) + '\0', 4) +
                           fifteen_bytes + '\1',
@@ -267,20 +276,28 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     Windows, Rejected,
-    testing::Values(rejected_case{"out_of_range_late", repeat(rising, 4) + "1 2 3 256 5\n",
-                                  "5:7: 256 is out of range 0..255"},
-                    rejected_case{"999_in_a_window", repeat(rising, 4) + "99 999 " + repeat(rising, 4),
-                                  "5:4: 999 is out of range 0..255"},
-                    rejected_case{"four_digits", repeat(rising, 4) + "1000 " + repeat(rising, 4),
-                                  "5:1: 1000 is out of range 0..255"},
-                    rejected_case{"across_window_edge", "   " + repeat("1 ", 31) + "256 " + rising,
-                                  "1:66: 256 is out of range 0..255"},
-                    rejected_case{"thousands_before_window_edge", "   " + repeat("1 ", 31) + " 1000 " + rising,
-                                  "1:67: 1000 is out of range 0..255"},
-                    rejected_case{"letter_after_windows", repeat(rising, 4) + "7 q " + repeat(rising, 4),
-                                  "5:3: expected a number, found 'q'"},
-                    rejected_case{"incomplete_after_windows", repeat(rising, 4) + "1 2\n\n",
-                                  "5: incomplete record: 2 of 16 numbers"}),
+    testing::Values(
+        rejected_case{"out_of_range_late", repeat(rising, 4) + "1 2 3 256 5\n", "5:7: 256 is out of range 0..255"},
+        rejected_case{"999_in_a_window", repeat(rising, 4) + "99 999 " + repeat(rising, 4),
+                      "5:4: 999 is out of range 0..255"},
+        rejected_case{"300_in_a_window", repeat(rising, 4) + "99 300 " + repeat(rising, 4),
+                      "5:4: 300 is out of range 0..255"},
+        rejected_case{"four_digits", repeat(rising, 4) + "1000 " + repeat(rising, 4),
+                      "5:1: 1000 is out of range 0..255"},
+        rejected_case{"across_window_edge", "   " + repeat("1 ", 31) + "256 " + repeat(rising, 2),
+                      "1:66: 256 is out of range 0..255"},
+        rejected_case{"thousands_before_window_edge", "   " + repeat("1 ", 31) + " 1000 " + repeat(rising, 2),
+                      "1:67: 1000 is out of range 0..255"},
+        rejected_case{"three_digits_before_window_edge", "   " + repeat("1 ", 30) + " 01000 " + repeat(rising, 2),
+                      "1:65: 01000 is out of range 0..255"},
+        rejected_case{"four_digits_after_pairs", repeat("10  ", 20) + "1000  " + repeat("10  ", 20),
+                      "1:81: 1000 is out of range 0..255"},
+        rejected_case{"letter_after_windows", repeat(rising, 4) + "7 q " + repeat(rising, 4),
+                      "5:3: expected a number, found 'q'"},
+        rejected_case{"colon_after_windows", repeat(rising, 4) + "7:3 " + repeat(rising, 4),
+                      "5:2: expected a digit or white space, found ':'"},
+        rejected_case{"incomplete_after_windows", repeat(rising, 4) + "1 2\n\n",
+                      "5: incomplete record: 2 of 16 numbers"}),
     [](const auto &c) { return std::string(c.param.name); });
 
 TEST(Reader, WindowReadersAgreeOnRandomText)
