@@ -268,6 +268,11 @@ INSTANTIATE_TEST_SUITE_P(
                           "1\n",
                       std::string(15, '\1') + '\0' + repeat(rising_bytes.substr(1) + '\0', 2) + fifteen_bytes + '\1',
                       "1: warning: 15 numbers here, so line 2 holds its 16 numbers across two records"},
+        accepted_case{"second_line_end_off",
+                      "   " + repeat("1 ", 31) + "1\n" + rising + "1 2 3 4 5 6 7 8\n" + rising + "1 2 3 4 5 6 7 8\n",
+                      std::string(32, '\1') + rising_bytes + bytes({1, 2, 3, 4, 5, 6, 7, 8, 0, 1, 2, 3, 4, 5, 6, 7}) +
+                          bytes({8, 9, 10, 11, 12, 13, 14, 15, 1, 2, 3, 4, 5, 6, 7, 8}),
+                      "3: warning: 8 numbers here, so line 4 holds its 16 numbers across two records"},
         accepted_case{"lost_number", repeat(rising, 5) + fifteen + "\n" + repeat(rising, 5) + "1\n",
                       repeat(rising_bytes, 5) + fifteen_bytes + '\0' + repeat(rising_bytes.substr(1) + '\0', 4) +
                           fifteen_bytes + '\1',
@@ -294,8 +299,8 @@ INSTANTIATE_TEST_SUITE_P(
                       "1:81: 1000 is out of range 0..255"},
         rejected_case{"letter_after_windows", repeat(rising, 4) + "7 q " + repeat(rising, 4),
                       "5:3: expected a number, found 'q'"},
-        rejected_case{"colon_after_windows", repeat(rising, 4) + "7:3 " + repeat(rising, 4),
-                      "5:2: expected a digit or white space, found ':'"},
+        rejected_case{"colon_after_windows", repeat(rising, 4) + "7 1:2 " + repeat(rising, 4),
+                      "5:4: expected a digit or white space, found ':'"},
         rejected_case{"incomplete_after_windows", repeat(rising, 4) + "1 2\n\n",
                       "5: incomplete record: 2 of 16 numbers"}),
     [](const auto &c) { return std::string(c.param.name); });
