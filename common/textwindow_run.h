@@ -49,7 +49,7 @@ template <typename Kernel>
         const unsigned char next = p[window_size];
         std::uint64_t ends = ~space & ((space >> 1) | (std::uint64_t{next == ' ' || next - 9u < 5u} << 63));
         int taken = window_size;
-        if ((m.other | m.four) != 0) {
+        if ((m.other | m.four) != 0) [[unlikely]] {
             // Seldom: the form ends in this block. It is taken up to its last
             // white space before the number where the form ends, so that
             // every number it takes is whole, and the run stops there.
@@ -91,7 +91,7 @@ template <typename Kernel>
         const std::uint64_t at_second = before + k.bits_set(ends & (second - 1));
         const bool off_first = first != 0 && at_first % record_size != 0;
         const bool off_second = second != 0 && at_second % record_size != 0;
-        if ((off_line | (rest & (rest - 1))) == 0 && !(off_first | off_second)) {
+        if ((off_line | (rest & (rest - 1))) == 0 && !(off_first | off_second)) [[likely]] {
             line += std::uint64_t{first != 0} + std::uint64_t{second != 0};
             line_first = second != 0 ? at_second : first != 0 ? at_first : line_first;
         } else {
