@@ -12,13 +12,6 @@
 
 #include <immintrin.h>
 
-// GCC 12's AVX-512 headers start some results from a deliberately undefined
-// vector, which its own warnings then report.
-#if !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-
 // Only what follows may use AVX-512; it runs where have_avx512_region() passed.
 TRACK_AVX512_BEGIN
 
