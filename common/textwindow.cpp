@@ -72,17 +72,19 @@ struct portable_window {
         for (std::size_t i = 0; i < 8; ++i) {
             const std::uint64_t w = load_little_endian(p + 8 * i);
             // The high bit of each byte of lo + (0x80 - c) is set unless its
-            // low seven bits are below c; w's own high bit marks bytes past 0x7f.
+            // low seven bits are below c. w's own high bit marks bytes past
+            // 0x7f, out of the form: the window stops before the first, so
+            // what the other masks say of it does not count.
             const std::uint64_t lo = w & ~high;
             const std::uint64_t not_digit = (lo ^ ones * '0') + ones * (0x80 - 10);
             const std::uint64_t not_blank = (lo ^ ones * ' ') + ~high;
             const std::uint64_t control = (lo + ones * (0x80 - '\t')) & ~(lo + ones * (0x80 - '\r' - 1));
             const std::uint64_t not_cr = (lo ^ ones * '\r') + ~high;
             const std::uint64_t not_line_end = ((lo ^ ones * '\n') + ~high) & not_cr;
-            const std::uint64_t is_space = (~not_blank | control) & ~w & high;
+            const std::uint64_t is_space = (~not_blank | control) & high;
             space |= is_space >> (7 - i);
-            line_end |= (~(not_line_end | w) & high) >> (7 - i);
-            cr |= (~(not_cr | w) & high) >> (7 - i);
+            line_end |= (~not_line_end & high) >> (7 - i);
+            cr |= (~not_cr & high) >> (7 - i);
             const std::uint64_t out_of_form = ((not_digit & ~is_space) | w) & high;
             if (out_of_form != 0) {  // the rest of the window does not count
                 other = std::uint64_t{1} << (8 * i + static_cast<std::size_t>(std::countr_zero(out_of_form)) / 8);

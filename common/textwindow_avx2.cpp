@@ -36,13 +36,6 @@ __m256i in_range(__m256i bytes, char from, char top, __m256i &offset)
     return _mm256_cmpeq_epi8(_mm256_min_epu8(offset, _mm256_set1_epi8(top)), offset);
 }
 
-__m256i digit_values(__m256i bytes, __m256i &is_digit)
-{
-    __m256i d;
-    is_digit = in_range(bytes, '0', 9, d);
-    return _mm256_and_si256(d, is_digit);
-}
-
 // Per byte, all ones where it holds: vectors, so that what is seldom there
 // (a carriage return, a byte out of the form) costs a test of the whole
 // window rather than a mask of it.
@@ -66,25 +59,30 @@ struct half_masks {
     return {space, line_end, cr, other};
 }
 
-// Position i's value is that of a number ending there with digits at i,
-// i-1 and i-2 (those that are digits): right at the ends of numbers. Returns
-// where a value is past 255.
+// Stores at values the value of a number ending at each of the 32 bytes at
+// p, with the digits one and two bytes before as its tens and hundreds; only
+// the values at the ends of numbers count. Returns where that value is past
+// 255.
 [[gnu::always_inline]] inline __m256i read_values(const unsigned char *p, unsigned char *values)
 {
-    __m256i is_digit, is_digit1, is_digit2;
-    const __m256i units = digit_values(load(p), is_digit);
-    const __m256i tens = digit_values(load(p - 1), is_digit1);
-    const __m256i hundreds = _mm256_and_si256(digit_values(load(p - 2), is_digit2), is_digit1);
-
+    // White space, below '0', comes out of the subtraction with its high bit
+    // set, which makes a table look-up give 0; so do the hundreds where the
+    // tens are white space. (A byte out of the form gives anything, but the
+    // window stops before it.)
+    const __m256i zero = _mm256_set1_epi8('0');
+    const __m256i units = _mm256_sub_epi8(load(p), zero);
+    const __m256i tens = _mm256_sub_epi8(load(p - 1), zero);
+    const __m256i hundreds =
+        _mm256_or_si256(_mm256_sub_epi8(load(p - 2), zero), _mm256_and_si256(tens, _mm256_set1_epi8(-128)));
     const __m256i times10 = _mm256_setr_epi8(0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 0, 0, 0, 0, 0, 0, 0, 10, 20, 30, 40,
                                              50, 60, 70, 80, 90, 0, 0, 0, 0, 0, 0);
     const __m256i times100 = _mm256_setr_epi8(0, 100, static_cast<char>(200), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
                                               100, static_cast<char>(200), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
-    const __m256i low = _mm256_add_epi8(units, _mm256_shuffle_epi8(times10, tens));  // at most 99
     const __m256i h = _mm256_shuffle_epi8(times100, hundreds);
-    const __m256i value = _mm256_add_epi8(low, h);
+    const __m256i value = _mm256_add_epi8(_mm256_add_epi8(units, _mm256_shuffle_epi8(times10, tens)), h);
     _mm256_storeu_si256(reinterpret_cast<__m256i *>(values), value);
-    // Past 255: a hundreds digit above 2, or a sum that wrapped around.
+    // Past 255: a hundreds digit above 2 (white space compares as negative),
+    // or a sum that wrapped around.
     const __m256i wrapped = _mm256_xor_si256(_mm256_cmpeq_epi8(_mm256_max_epu8(value, h), value), _mm256_set1_epi8(-1));
     return _mm256_or_si256(_mm256_cmpgt_epi8(hundreds, _mm256_set1_epi8(2)), wrapped);
 }
