@@ -299,6 +299,8 @@ INSTANTIATE_TEST_SUITE_P(
                       "1:81: 1000 is out of range 0..255"},
         rejected_case{"letter_after_windows", repeat(rising, 4) + "7 q " + repeat(rising, 4),
                       "5:3: expected a number, found 'q'"},
+        rejected_case{"high_byte_after_windows", repeat(rising, 4) + "7\xa0" + repeat(rising, 4),
+                      "5:2: expected a digit or white space, found byte 0xA0"},
         rejected_case{"colon_after_windows", repeat(rising, 4) + "7 1:2 " + repeat(rising, 4),
                       "5:4: expected a digit or white space, found ':'"},
         rejected_case{"incomplete_after_windows", repeat(rising, 4) + "1 2\n\n",
