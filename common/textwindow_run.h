@@ -16,10 +16,10 @@
 //
 // and this loop finds the numbers in each block and counts the lines. The
 // blocks follow each other 64 bytes apart, whatever they hold: a number
-// across two blocks ends in the second, and what the loop needs of the
-// block before it (its last digits) it carries in a register. So no block
-// waits for the one before it, and no byte is classified twice. The common
-// case has no branch that depends on the text.
+// across two blocks ends in the second, and what is needed of the block
+// before (its last digits) a kernel carries in a register. So no block waits
+// for the one before it, and no byte is classified twice. The common case
+// has no branch that depends on the text.
 #pragma once
 
 #include <bit>
@@ -36,6 +36,8 @@ template <typename Kernel>
     // Little lives across blocks, so that it all stays in registers: the
     // counts of bytes and values come from p and out at the end, and of the
     // lines only what the common case changes is held apart from `where`.
+    auto is_digit = [](unsigned char c) { return '0' <= c && c <= '9'; };
+    auto is_space = [](unsigned char c) { return c == ' ' || c - 9u < 5u; };  // blank, or tab to carriage return
     Kernel k;
     const unsigned char *const start = p;
     unsigned char *const first_out = out;
@@ -46,8 +48,7 @@ template <typename Kernel>
     while (end - p > window_size) {
         const window_masks m = k.classify(p);
         std::uint64_t space = m.space;
-        const unsigned char next = p[window_size];
-        std::uint64_t ends = ~space & ((space >> 1) | (std::uint64_t{next == ' ' || next - 9u < 5u} << 63));
+        std::uint64_t ends = ~space & ((space >> 1) | (std::uint64_t{is_space(p[window_size])} << 63));
         int taken = window_size;
         if ((m.other | m.four) != 0) [[unlikely]] {
             // Seldom: the form ends in this block. It is taken up to its last
@@ -113,8 +114,7 @@ template <typename Kernel>
     }
     // The run stops after white space: the digits of a number that goes on
     // past the last block are left for the way that comes next.
-    auto is_digit = [](unsigned char c) { return '0' <= c && c <= '9'; };
-    if (is_digit(p[-1]) && !(p[0] == ' ' || p[0] - 9u < 5u)) {
+    if (is_digit(p[-1]) && !is_space(p[0])) {
         while (p > start && is_digit(p[-1]))
             --p;
     }
