@@ -272,6 +272,8 @@ TEST(Replacement, FaultsAtEachStep)
         {true, "renameat,renameat2:error=EXDEV", 1,
          "trackenc: cannot write talvor.vrd: the old file cannot be replaced: Invalid cross-device link\n", false},
         {false, "fchmod:error=ENOSYS", 0, "", true},
+        // Without the thread for its reads and writes, a run does them itself.
+        {false, "clone3,clone:error=EAGAIN", 0, "", true},
         {true, "fchmod,fchown:error=EPERM", 0, "", true},
         // A signal while the temporary name exists.
         {false, "linkat:signal=SIGTERM", -1, "", false},
@@ -287,7 +289,7 @@ TEST(Replacement, FaultsAtEachStep)
         outcome o = run(
             "/usr/bin/env", s.dir,
             {.args = {"ASAN_OPTIONS=detect_leaks=0:verify_asan_link_order=0",  // LeakSanitizer cannot run under strace
-                      "strace", "-o", log.string(), "-e", "trace=fsync,renameat,renameat2,linkat,fchmod,fchown", "-e",
+                      "strace", "-o", log.string(), "-e", "trace=fsync,renameat,renameat2,linkat,fchmod,fchown,clone,clone3", "-e",
                       "inject=" + c.inject, enc.path},
              .named = c.named});
         const std::string calls = read_file(log);
@@ -397,6 +399,10 @@ INSTANTIATE_TEST_SUITE_P(
                                  "trackenc: cannot read piste1.txt: Is a directory"},
                     failure_case{"letter", &enc, file("piste1.txt", rising + "1 2 b"),
                                  "trackenc: piste1.txt:2:5: expected a number, found 'b'"},
+                    // Found while the blocks after it are being read.
+                    failure_case{"letter_in_a_later_block", &enc,
+                                 file("piste1.txt", repeat(rising, 10000) + "1 2 b\n" + repeat(rising, 60000)),
+                                 "trackenc: piste1.txt:10001:5: expected a number, found 'b'"},
                     failure_case{"file_size_limit", &enc, file("piste1.txt", repeat(rising, 40000)),
                                  "trackenc: cannot write talvor.vrd: File too large", 100000},
                     failure_case{"output_is_a_directory", &enc, directory("talvor.vrd", "piste1.txt", rising),

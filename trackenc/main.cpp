@@ -8,6 +8,7 @@
 // was.
 #include <cerrno>
 
+#include "blockio.h"
 #include "input.h"
 #include "options.h"
 #include "replace.h"
@@ -26,10 +27,12 @@ constexpr char usage[] = "Usage: trackenc\n"
                          "record). talvor.vrd is replaced only when the whole track converted.\n"
                          "Arguments other than --help and --version are ignored. See trackenc(1).\n";
 
-// In static storage rather than on the stack, which may be small.
+// In static storage rather than on the stack, which may be small: a block of
+// text and its records for each of the slots that the reading and writing
+// go round.
 track::replacement out;
-char text[track::text_block_size];
-unsigned char bytes[track::text_output_bound(track::text_block_size)];
+char text[track::io_slots][track::text_block_size];
+unsigned char bytes[track::io_slots][track::text_output_bound(track::text_block_size)];
 
 }  // namespace
 
@@ -51,25 +54,34 @@ int main(int argc, char **argv)
     }
     text_reader reader;
     reader.window = first_that_runs(window_kernels());
+    block_io io(in, out, text[0], sizeof text[0], bytes[0], sizeof bytes[0]);
+    io_start(io);
+    auto report_io_failure = [&io] {
+        if (io.failed == io_failure::reading)
+            report_system(program, "cannot read", track_file, io.error);
+        else
+            report_replace_failure(program, record_file, out);
+    };
     for (;;) {
-        std::size_t got = 0;
-        if (!read_block(in, text, sizeof text, got)) {
-            report_system(program, "cannot read", track_file, errno);
+        io_block b;
+        if (!io_next(io, b)) {
+            report_io_failure();
             return failure;
         }
-        const std::size_t made = got == 0 ? finish_text(reader, bytes) : read_text(reader, text, got, bytes);
+        const std::size_t made = b.size == 0 ? finish_text(reader, b.out) : read_text(reader, b.data, b.size, b.out);
         if (reader.fault != text_fault::none) {
             char where[200];
             describe_fault(reader, where, sizeof where);
             report(program, "%s:%s", track_file, where);
             return failure;
         }
-        if (!replace_write(out, bytes, made)) {
-            report_replace_failure(program, record_file, out);
-            return failure;
-        }
-        if (got == 0)
+        io_put(io, made);
+        if (b.size == 0)
             break;
+    }
+    if (!io_finish(io)) {
+        report_io_failure();
+        return failure;
     }
     if (!replace_commit(out)) {
         report_replace_failure(program, record_file, out);

@@ -1,0 +1,154 @@
+#include "blockio.h"
+
+#include <cerrno>
+#include <sys/stat.h>
+
+#include "signals.h"
+
+namespace track {
+
+namespace {
+
+std::size_t slot(std::uint64_t block)
+{
+    return static_cast<std::size_t>(block % io_slots);
+}
+
+char *input_of(const block_io &io, std::uint64_t block)
+{
+    return io.inputs + slot(block) * io.block_size;
+}
+
+unsigned char *output_of(const block_io &io, std::uint64_t block)
+{
+    return io.outputs + slot(block) * io.output_size;
+}
+
+void wait(sem_t &s)
+{
+    while (sem_wait(&s) != 0 && errno == EINTR) {
+    }
+}
+
+bool read_into(block_io &io, std::uint64_t block)
+{
+    std::size_t got = 0;
+    const bool ok = read_block(io.in, input_of(io, block), io.block_size, got);
+    io.got[slot(block)] = got;
+    io.read_failed[slot(block)] = !ok;
+    if (!ok) {
+        io.error = errno;
+        io.failed.store(io_failure::reading, std::memory_order_release);
+    }
+    return ok;
+}
+
+bool write_out(block_io &io, std::uint64_t block)
+{
+    if (!replace_write(io.out, output_of(io, block), io.made[slot(block)])) {
+        io.failed.store(io_failure::writing, std::memory_order_release);
+        return false;
+    }
+    return true;
+}
+
+// The thread: reads run up to io_slots blocks ahead of the converting, and
+// block k's slot is read into again once block k is written.
+void *run_io(void *arg)
+{
+    block_io &io = *static_cast<block_io *>(arg);
+    auto write_next = [&io](std::uint64_t block) {
+        wait(io.converted);
+        return !io.stop.load(std::memory_order_acquire) && write_out(io, block);
+    };
+    for (std::uint64_t block = 0;; ++block) {
+        if (block >= io_slots && !write_next(block - io_slots))
+            break;
+        const bool ok = read_into(io, block);
+        (void)sem_post(&io.read);  // a failure wakes the caller as well
+        if (!ok)
+            break;
+        if (io.got[slot(block)] == 0) {
+            for (std::uint64_t k = block < io_slots ? 0 : block - io_slots + 1; k <= block; ++k) {
+                if (!write_next(k))
+                    break;
+            }
+            break;
+        }
+    }
+    (void)sem_post(&io.read);  // a caller still waiting learns of the failure
+    return nullptr;
+}
+
+}  // namespace
+
+block_io::~block_io()
+{
+    if (threaded) {
+        stop.store(true, std::memory_order_release);
+        (void)sem_post(&converted);
+        (void)pthread_join(thread, nullptr);
+    }
+    if (semaphores) {
+        (void)sem_destroy(&read);
+        (void)sem_destroy(&converted);
+    }
+}
+
+void io_start(block_io &io)
+{
+    // Only between regular files: a read from a pipe or a terminal, or a
+    // write to one, may wait for ever, and a conversion that fails must not
+    // wait for the thread to come back from it.
+    struct stat st {};
+    if (io.out.in_place || fstat(fileno(io.in.file), &st) != 0 || !S_ISREG(st.st_mode))
+        return;
+    // The thread takes no signal meant for the process: the main thread's
+    // handler is the one that sees the pending name whole (signals.h).
+    if (sem_init(&io.read, 0, 0) != 0)
+        return;
+    if (sem_init(&io.converted, 0, 0) != 0) {
+        (void)sem_destroy(&io.read);
+        return;
+    }
+    io.semaphores = true;
+    const signals_held held;
+    io.threaded = pthread_create(&io.thread, nullptr, run_io, &io) == 0;
+}
+
+bool io_next(block_io &io, io_block &block)
+{
+    if (io.threaded)
+        wait(io.read);
+    else if (io.failed.load(std::memory_order_relaxed) == io_failure::none)
+        (void)read_into(io, io.next);
+    // A failed read is told at its own block, after the blocks read before
+    // it; a failed write at once.
+    if (io.failed.load(std::memory_order_acquire) == io_failure::writing || io.read_failed[slot(io.next)])
+        return false;
+    block.data = input_of(io, io.next);
+    block.size = io.got[slot(io.next)];
+    block.out = output_of(io, io.next);
+    return true;
+}
+
+void io_put(block_io &io, std::size_t made)
+{
+    io.made[slot(io.next)] = made;
+    if (io.threaded)
+        (void)sem_post(&io.converted);
+    else
+        (void)write_out(io, io.next);
+    ++io.next;
+}
+
+bool io_finish(block_io &io)
+{
+    if (io.threaded) {
+        (void)pthread_join(io.thread, nullptr);
+        io.threaded = false;
+    }
+    return io.failed.load(std::memory_order_acquire) == io_failure::none;
+}
+
+}  // namespace track

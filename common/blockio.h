@@ -1,0 +1,88 @@
+// A conversion's reading and writing on a second thread: while the caller
+// converts one block, the system copies the next ones in and the finished
+// ones out, so that the converting hides behind the I/O instead of adding to
+// it. The blocks go round a few slots, in order. Between anything but
+// regular files, or where the thread cannot start, the same calls do the
+// reading and the writing themselves, one block at a time.
+//
+//   block_io io(in, out, inputs, block_size, outputs, output_size);
+//   io_start(io);
+//   for (;;) {
+//       io_block b;
+//       if (!io_next(io, b)) ...            // io.failed says which
+//       ... convert b.size bytes at b.data (0 at the end) to b.out ...
+//       io_put(io, made);
+//       if (b.size == 0) break;
+//   }
+//   if (!io_finish(io)) ...
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <pthread.h>
+#include <semaphore.h>
+
+#include "input.h"
+#include "replace.h"
+
+namespace track {
+
+inline constexpr int io_slots = 4;
+
+enum class io_failure : std::uint8_t { none, reading, writing };
+
+// One block of input and the room for its output.
+struct io_block {
+    const char *data = nullptr;
+    std::size_t size = 0;  // 0 at the end of the input
+    unsigned char *out = nullptr;
+};
+
+struct block_io {
+    // The caller's: the files, and io_slots blocks of block_size bytes to
+    // read into and io_slots of output_size for what they convert to.
+    input_file &in;
+    replacement &out;
+    char *inputs;
+    std::size_t block_size;
+    unsigned char *outputs;
+    std::size_t output_size;
+
+    // The rest is block_io's own.
+    std::size_t got[io_slots] = {};
+    std::size_t made[io_slots] = {};
+    bool read_failed[io_slots] = {};
+    sem_t read{};                   // blocks read, not yet taken
+    sem_t converted{};              // blocks converted, not yet written
+    std::atomic<bool> stop{false};  // the caller gave up
+    std::atomic<io_failure> failed{io_failure::none};
+    int error = 0;  // errno of a failed read; a failed write's is in out.error
+    std::uint64_t next = 0;
+    bool semaphores = false;  // read and converted are set up
+    bool threaded = false;
+    pthread_t thread{};
+
+    block_io(input_file &i, replacement &o, char *in_blocks, std::size_t in_size, unsigned char *out_blocks,
+             std::size_t out_size)
+        : in(i), out(o), inputs(in_blocks), block_size(in_size), outputs(out_blocks), output_size(out_size)
+    {
+    }
+    block_io(const block_io &) = delete;
+    block_io &operator=(const block_io &) = delete;
+    ~block_io();  // stops the thread, if it still runs
+};
+
+// Starts the thread, where it can run.
+void io_start(block_io &io);
+
+// The next block read; false when a read or a write failed.
+bool io_next(block_io &io, io_block &block);
+
+// The block from io_next converted to `made` bytes at its out, to be written.
+void io_put(block_io &io, std::size_t made);
+
+// Waits for the last writes; false when a read or a write failed.
+bool io_finish(block_io &io);
+
+}  // namespace track
