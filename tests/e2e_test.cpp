@@ -289,8 +289,9 @@ TEST(Replacement, FaultsAtEachStep)
         outcome o = run(
             "/usr/bin/env", s.dir,
             {.args = {"ASAN_OPTIONS=detect_leaks=0:verify_asan_link_order=0",  // LeakSanitizer cannot run under strace
-                      "strace", "-o", log.string(), "-e", "trace=fsync,renameat,renameat2,linkat,fchmod,fchown,clone,clone3", "-e",
-                      "inject=" + c.inject, enc.path},
+                      "strace", "-o", log.string(), "-e",
+                      "trace=fsync,renameat,renameat2,linkat,fchmod,fchown,clone,clone3", "-e", "inject=" + c.inject,
+                      enc.path},
              .named = c.named});
         const std::string calls = read_file(log);
         fs::remove(log);
