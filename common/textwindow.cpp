@@ -60,40 +60,83 @@ constexpr auto leading_digits = [] {
 struct portable_window {
     std::uint64_t digit_before = 0;  // none before a run
 
+    // One flag per byte, at the high bit of each byte of a word. Word i
+    // shifted right by 7 - i puts the flag of its byte k at bit 8k+i, so that
+    // one transposition at the end lays out all 64 in order. The high bit of
+    // each byte of lo + (0x80 - c) is set unless its low seven bits are below
+    // c, and of (lo ^ c) + 0x7f unless they are c; w's own high bit marks
+    // bytes past 0x7f, out of the form. In the form, white space is what is
+    // below '0'.
     window_masks classify(const unsigned char *p)
     {
-        // One flag per byte, at the high bit of each byte of a word. Word i
-        // shifted right by 7 - i puts the flag of its byte k at bit 8k+i, so
-        // that one transposition at the end lays out all 64 in order.
+        // Most text has only blanks and line feeds between its numbers, and
+        // its windows need only two masks; one with any other byte (a tab, a
+        // carriage return, a byte out of the form) is classified again by
+        // classify_any.
         std::uint64_t space = 0;
         std::uint64_t line_end = 0;
-        std::uint64_t cr = 0;
-        std::uint64_t other = 0;
+        std::uint64_t unusual = 0;
         for (std::size_t i = 0; i < 8; ++i) {
             const std::uint64_t w = load_little_endian(p + 8 * i);
-            // The high bit of each byte of lo + (0x80 - c) is set unless its
-            // low seven bits are below c. w's own high bit marks bytes past
-            // 0x7f, out of the form: the window stops before the first, so
-            // what the other masks say of it does not count.
             const std::uint64_t lo = w & ~high;
-            const std::uint64_t not_digit = (lo ^ ones * '0') + ones * (0x80 - 10);
+            const std::uint64_t at_least_0 = lo + ones * (0x80 - '0');
+            const std::uint64_t not_lf = (lo ^ ones * '\n') + ~high;
+            const std::uint64_t not_blank = (lo ^ ones * ' ') + ~high;
+            unusual |= w | (lo + ones * (0x80 - '9' - 1)) | (not_blank & not_lf & ~at_least_0);
+            space |= (~at_least_0 & high) >> (7 - i);
+            line_end |= (~not_lf & high) >> (7 - i);
+        }
+        if ((unusual & high) != 0)
+            return classify_any(p);
+        space = transpose(space);
+        return {space, transpose(line_end), 0, 0, four_in_a_row(~space, digit_before)};
+    }
+
+    // Any window. Carriage returns and bytes out of the form, both rare, are
+    // only noted on the way, without a branch, and found afterwards where
+    // there are any.
+    window_masks classify_any(const unsigned char *p)
+    {
+        std::uint64_t space = 0;
+        std::uint64_t line_end = 0;
+        std::uint64_t out_of_form = 0;
+        std::uint64_t no_cr = high;
+        for (std::size_t i = 0; i < 8; ++i) {
+            const std::uint64_t w = load_little_endian(p + 8 * i);
+            const std::uint64_t lo = w & ~high;
+            const std::uint64_t at_least_0 = lo + ones * (0x80 - '0');
             const std::uint64_t not_blank = (lo ^ ones * ' ') + ~high;
             const std::uint64_t control = (lo + ones * (0x80 - '\t')) & ~(lo + ones * (0x80 - '\r' - 1));
+            const std::uint64_t not_lf = (lo ^ ones * '\n') + ~high;
             const std::uint64_t not_cr = (lo ^ ones * '\r') + ~high;
-            const std::uint64_t not_line_end = ((lo ^ ones * '\n') + ~high) & not_cr;
-            const std::uint64_t is_space = (~not_blank | control) & high;
-            space |= is_space >> (7 - i);
-            line_end |= (~not_line_end & high) >> (7 - i);
-            cr |= (~not_cr & high) >> (7 - i);
-            const std::uint64_t out_of_form = ((not_digit & ~is_space) | w) & high;
-            if (out_of_form != 0) {  // the rest of the window does not count
-                other = std::uint64_t{1} << (8 * i + static_cast<std::size_t>(std::countr_zero(out_of_form)) / 8);
-                break;
-            }
+            out_of_form |= w | (lo + ones * (0x80 - '9' - 1)) | (not_blank & ~control & ~at_least_0);
+            no_cr &= not_cr;
+            space |= (~at_least_0 & high) >> (7 - i);
+            line_end |= (~(not_lf & not_cr) & high) >> (7 - i);
         }
         space = transpose(space);
-        // Carriage returns are rare: most windows have none to lay out.
-        return {space, transpose(line_end), cr == 0 ? 0 : transpose(cr), other, four_in_a_row(~space, digit_before)};
+        return {space, transpose(line_end), (no_cr & high) == high ? 0 : carriage_returns(p),
+                (out_of_form & high) == 0 ? 0 : first_out_of_form(p), four_in_a_row(~space, digit_before)};
+    }
+
+    static std::uint64_t carriage_returns(const unsigned char *p)
+    {
+        std::uint64_t cr = 0;
+        for (std::size_t i = 0; i < 8; ++i) {
+            const std::uint64_t lo = load_little_endian(p + 8 * i) & ~high;
+            cr |= (~((lo ^ ones * '\r') + ~high) & high) >> (7 - i);
+        }
+        return transpose(cr);
+    }
+
+    // The first byte out of the form, as a mask (0 for none).
+    static std::uint64_t first_out_of_form(const unsigned char *p)
+    {
+        auto in_form = [](unsigned char c) { return ('0' <= c && c <= '9') || c == ' ' || c - 9u < 5u; };
+        int i = 0;
+        while (i < window_size && in_form(p[i]))
+            ++i;
+        return i < window_size ? std::uint64_t{1} << i : 0;
     }
 
     static int store(const unsigned char *p, std::uint64_t ends, unsigned char *out)
