@@ -5,8 +5,10 @@
 // Exit status 0 when piste1.txt was replaced (a trailing partial record is
 // dropped with a warning); 255 after one line on standard error saying why,
 // piste1.txt then being as it was.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "blockio.h"
 #include "input.h"
@@ -27,9 +29,10 @@ constexpr char usage[] = "Usage: trackdec\n"
                          "record). piste1.txt is replaced only when the whole file converted.\n"
                          "Arguments other than --help and --version are ignored. See trackdec(1).\n";
 
-constexpr std::size_t block_records = track::record_block_size / track::record_size;
-static_assert(block_records * track::record_size == track::record_block_size, "blocks of whole records");
-constexpr std::size_t text_size = block_records * track::max_line_length + track::format_slack;
+// A block's lines, and one more for the record it completes from the block
+// before.
+constexpr std::size_t text_size =
+    (track::record_block_size / track::record_size + 1) * track::max_line_length + track::format_slack;
 
 // In static storage rather than on the stack, which may be small: a block of
 // records and its lines for each of the slots that the reading and writing
@@ -61,20 +64,37 @@ int main(int argc, char **argv)
     const record_formatter format = first_that_runs(format_kernels());
     block_io io(in, out, bytes[0], sizeof bytes[0], text[0], sizeof text[0]);
     io_start(io);
-    // Bytes gathered for a record not yet complete. Every block but the last
-    // is full, and so whole records: only the last can leave any.
-    std::size_t assemble = 0;
+    // The bytes of a record that a block left unfinished, waiting for the
+    // rest of it at the start of the next block.
+    unsigned char assemble[record_size];
+    std::size_t assembled = 0;
     for (;;) {
         io_block b;
         if (!io_next(io, b)) {
             report_io_failure(io, program, record_file, track_file);
             return failure;
         }
-        const std::size_t records = b.size / record_size;
-        io_put(io, format(reinterpret_cast<const unsigned char *>(b.data), records, reinterpret_cast<char *>(b.out)));
+        const auto *data = reinterpret_cast<const unsigned char *>(b.data);
+        auto *lines = reinterpret_cast<char *>(b.out);
+        std::size_t made = 0;
+        std::size_t used = 0;
+        if (assembled != 0) {
+            used = std::min(record_size - assembled, b.size);
+            std::memcpy(assemble + assembled, data, used);
+            assembled += used;
+            if (assembled == record_size) {
+                made = format(assemble, 1, lines);
+                assembled = 0;
+            }
+        }
+        const std::size_t records = (b.size - used) / record_size;
+        made += format(data + used, records, lines + made);
+        used += records * record_size;
+        std::memcpy(assemble + assembled, data + used, b.size - used);
+        assembled += b.size - used;
+        io_put(io, made);
         if (b.size == 0)
             break;
-        assemble = b.size - records * record_size;
     }
     if (!io_finish(io)) {
         report_io_failure(io, program, record_file, track_file);
@@ -84,9 +104,9 @@ int main(int argc, char **argv)
         report_replace_failure(program, track_file, out);
         return failure;
     }
-    if (assemble == 1)
+    if (assembled == 1)
         report(program, "%s: ignored 1 trailing byte that does not make a whole record", record_file);
-    else if (assemble != 0)
-        report(program, "%s: ignored %zu trailing bytes that do not make a whole record", record_file, assemble);
+    else if (assembled != 0)
+        report(program, "%s: ignored %zu trailing bytes that do not make a whole record", record_file, assembled);
     return 0;
 }
