@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <sys/stat.h>
 
-#include "report.h"
 #include "signals.h"
 
 namespace track {
@@ -150,14 +149,6 @@ bool io_finish(block_io &io)
         io.threaded = false;
     }
     return io.failed.load(std::memory_order_acquire) == io_failure::none;
-}
-
-void report_io_failure(const block_io &io, const char *program, const char *input, const char *output)
-{
-    if (io.failed.load(std::memory_order_acquire) == io_failure::reading)
-        report_system(program, "cannot read", input, io.error);
-    else
-        report_replace_failure(program, output, io.out);
 }
 
 }  // namespace track

@@ -15,8 +15,6 @@
 //       if (b.size == 0) break;
 //   }
 //   if (!io_finish(io)) ...
-//
-// report_io_failure then says what failed, as the program's other failures do.
 #pragma once
 
 #include <atomic>
@@ -86,9 +84,5 @@ void io_put(block_io &io, std::size_t made);
 
 // Waits for the last writes; false when a read or a write failed.
 bool io_finish(block_io &io);
-
-// The line on standard error for a failed io_next or io_finish: "cannot read
-// INPUT: reason", or the output's replacement failure.
-void report_io_failure(const block_io &io, const char *program, const char *input, const char *output);
 
 }  // namespace track

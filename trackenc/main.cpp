@@ -56,10 +56,16 @@ int main(int argc, char **argv)
     reader.window = first_that_runs(window_kernels());
     block_io io(in, out, text[0], sizeof text[0], bytes[0], sizeof bytes[0]);
     io_start(io);
+    auto report_io_failure = [&io] {
+        if (io.failed == io_failure::reading)
+            report_system(program, "cannot read", track_file, io.error);
+        else
+            report_replace_failure(program, record_file, out);
+    };
     for (;;) {
         io_block b;
         if (!io_next(io, b)) {
-            report_io_failure(io, program, track_file, record_file);
+            report_io_failure();
             return failure;
         }
         const std::size_t made = b.size == 0 ? finish_text(reader, b.out) : read_text(reader, b.data, b.size, b.out);
@@ -74,7 +80,7 @@ int main(int argc, char **argv)
             break;
     }
     if (!io_finish(io)) {
-        report_io_failure(io, program, track_file, record_file);
+        report_io_failure();
         return failure;
     }
     if (!replace_commit(out)) {
