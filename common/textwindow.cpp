@@ -69,12 +69,12 @@ struct portable_window {
     // below '0'.
     window_masks classify(const unsigned char *p)
     {
-        // Most text has only blanks and line feeds between its numbers, and
-        // its windows need only two masks; one with any other byte (a tab, a
-        // carriage return, a byte out of the form) is classified again by
-        // classify_any.
+        // Most text has only blanks and line feeds between its numbers: its
+        // windows need the white space and the line feeds alone. A window
+        // with any other byte (a tab, a carriage return, a byte out of the
+        // form) is looked at again by with_the_rest.
         std::uint64_t space = 0;
-        std::uint64_t line_end = 0;
+        std::uint64_t lf = 0;
         std::uint64_t unusual = 0;
         for (std::size_t i = 0; i < 8; ++i) {
             const std::uint64_t w = load_little_endian(p + 8 * i);
@@ -84,49 +84,35 @@ struct portable_window {
             const std::uint64_t not_blank = (lo ^ ones * ' ') + ~high;
             unusual |= w | (lo + ones * (0x80 - '9' - 1)) | (not_blank & not_lf & ~at_least_0);
             space |= (~at_least_0 & high) >> (7 - i);
-            line_end |= (~not_lf & high) >> (7 - i);
+            lf |= (~not_lf & high) >> (7 - i);
         }
-        if ((unusual & high) != 0)
-            return classify_any(p);
         space = transpose(space);
-        return {space, transpose(line_end), 0, 0, four_in_a_row(~space, digit_before)};
+        const window_masks m{space, transpose(lf), 0, 0, four_in_a_row(~space, digit_before)};
+        return (unusual & high) == 0 ? m : with_the_rest(p, m);
     }
 
-    // Any window. Carriage returns and bytes out of the form, both rare, are
-    // only noted on the way, without a branch, and found afterwards where
-    // there are any.
-    window_masks classify_any(const unsigned char *p)
+    // The carriage returns of a window, which end lines too, and where its
+    // bytes out of the form begin; both are rare, and only noted on the way.
+    static window_masks with_the_rest(const unsigned char *p, window_masks m)
     {
-        std::uint64_t space = 0;
-        std::uint64_t line_end = 0;
+        std::uint64_t cr = 0;
         std::uint64_t out_of_form = 0;
-        std::uint64_t no_cr = high;
         for (std::size_t i = 0; i < 8; ++i) {
             const std::uint64_t w = load_little_endian(p + 8 * i);
             const std::uint64_t lo = w & ~high;
             const std::uint64_t at_least_0 = lo + ones * (0x80 - '0');
             const std::uint64_t not_blank = (lo ^ ones * ' ') + ~high;
             const std::uint64_t control = (lo + ones * (0x80 - '\t')) & ~(lo + ones * (0x80 - '\r' - 1));
-            const std::uint64_t not_lf = (lo ^ ones * '\n') + ~high;
-            const std::uint64_t not_cr = (lo ^ ones * '\r') + ~high;
             out_of_form |= w | (lo + ones * (0x80 - '9' - 1)) | (not_blank & ~control & ~at_least_0);
-            no_cr &= not_cr;
-            space |= (~at_least_0 & high) >> (7 - i);
-            line_end |= (~(not_lf & not_cr) & high) >> (7 - i);
-        }
-        space = transpose(space);
-        return {space, transpose(line_end), (no_cr & high) == high ? 0 : carriage_returns(p),
-                (out_of_form & high) == 0 ? 0 : first_out_of_form(p), four_in_a_row(~space, digit_before)};
-    }
-
-    static std::uint64_t carriage_returns(const unsigned char *p)
-    {
-        std::uint64_t cr = 0;
-        for (std::size_t i = 0; i < 8; ++i) {
-            const std::uint64_t lo = load_little_endian(p + 8 * i) & ~high;
             cr |= (~((lo ^ ones * '\r') + ~high) & high) >> (7 - i);
         }
-        return transpose(cr);
+        if (cr != 0) {
+            m.cr = transpose(cr);
+            m.line_end |= m.cr;
+        }
+        if ((out_of_form & high) != 0)
+            m.other = first_out_of_form(p);
+        return m;
     }
 
     // The first byte out of the form, as a mask (0 for none).
