@@ -312,11 +312,11 @@ INSTANTIATE_TEST_SUITE_P(
                       "5:2: expected a digit or white space, found '/'"},
         rejected_case{"shift_out_after_windows", repeat(rising, 4) + "7 \x0e " + repeat(rising, 4),
                       "5:3: expected a number, found byte 0x0E"},
-        // Read whole, a line feed at a window's second byte, then a tab,
-        // with and without a carriage return in the window.
+        // Read whole, windows with a tab: a line feed at the second byte and
+        // a carriage return after it; a lone carriage return at the first.
         rejected_case{"line_feed_second_in_a_window", "   " + repeat("1 ", 32) + "1\n\t2\r" + repeat(rising, 3) + "x",
                       "6:1: expected a number, found 'x'"},
-        rejected_case{"line_feed_second_no_cr", "   " + repeat("1 ", 32) + "1\n\t2 " + repeat(rising, 3) + "x",
+        rejected_case{"cr_first_in_a_window", "   " + repeat("1 ", 32) + "\r\t2 " + repeat(rising, 3) + "x",
                       "5:1: expected a number, found 'x'"},
         rejected_case{"incomplete_after_windows", repeat(rising, 4) + "1 2\n\n",
                       "5: incomplete record: 2 of 16 numbers"}),
