@@ -22,9 +22,7 @@
 // has no branch that depends on the text.
 #pragma once
 
-#include <algorithm>
 #include <bit>
-#include <cstddef>
 #include <cstdint>
 
 #include "textwindow.h"
@@ -50,10 +48,10 @@ template <typename Kernel>
     // cache then holds it; the processor's own prefetching fetches it from
     // there too late, and the run took twice as long. So it is asked for
     // 16 blocks (1 KiB) ahead, never past the end.
-    constexpr std::ptrdiff_t ahead = 16 * window_size;
+    constexpr int ahead = 16 * window_size;
     // A block's last byte ends a number when the byte after it is white space.
     while (end - p > window_size) {
-        __builtin_prefetch(p + std::min(ahead, end - p));
+        __builtin_prefetch(end - p > ahead ? p + ahead : end);
         const window_masks m = k.classify(p);
         std::uint64_t space = m.space;
         std::uint64_t ends = ~space & ((space >> 1) | (std::uint64_t{is_space(p[window_size])} << 63));
