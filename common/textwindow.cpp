@@ -24,6 +24,23 @@ std::uint64_t load_little_endian(const unsigned char *p)
     return w;
 }
 
+// What both of a window's passes test in each byte of a word, each at the
+// byte's high bit. A byte's high bit of lo + (0x80 - c) is set unless its
+// low seven bits are below c, and of (lo ^ c) + 0x7f unless they are c.
+struct word_tests {
+    std::uint64_t lo;          // the low seven bits of each byte
+    std::uint64_t at_least_0;  // clear where below '0': white space, in the form
+    std::uint64_t not_blank;   // clear where a blank
+    std::uint64_t past_9;      // set where past '9', or past 0x7f and so out of the form
+};
+
+word_tests test_word(const unsigned char *p)
+{
+    const std::uint64_t w = load_little_endian(p);
+    const std::uint64_t lo = w & ~high;
+    return {lo, lo + ones * (0x80 - '0'), (lo ^ ones * ' ') + ~high, w | (lo + ones * (0x80 - '9' - 1))};
+}
+
 // Bit 8r+c of x becomes bit 8c+r: an 8-by-8 transposition of bits.
 std::uint64_t transpose(std::uint64_t x)
 {
@@ -62,11 +79,7 @@ struct portable_window {
 
     // One flag per byte, at the high bit of each byte of a word. Word i
     // shifted right by 7 - i puts the flag of its byte k at bit 8k+i, so that
-    // one transposition at the end lays out all 64 in order. The high bit of
-    // each byte of lo + (0x80 - c) is set unless its low seven bits are below
-    // c, and of (lo ^ c) + 0x7f unless they are c; w's own high bit marks
-    // bytes past 0x7f, out of the form. In the form, white space is what is
-    // below '0'.
+    // one transposition at the end lays out all 64 in order (test_word).
     window_masks classify(const unsigned char *p)
     {
         // Most text has only blanks and line feeds between its numbers: its
@@ -77,13 +90,10 @@ struct portable_window {
         std::uint64_t lf = 0;
         std::uint64_t unusual = 0;
         for (std::size_t i = 0; i < 8; ++i) {
-            const std::uint64_t w = load_little_endian(p + 8 * i);
-            const std::uint64_t lo = w & ~high;
-            const std::uint64_t at_least_0 = lo + ones * (0x80 - '0');
-            const std::uint64_t not_lf = (lo ^ ones * '\n') + ~high;
-            const std::uint64_t not_blank = (lo ^ ones * ' ') + ~high;
-            unusual |= w | (lo + ones * (0x80 - '9' - 1)) | (not_blank & not_lf & ~at_least_0);
-            space |= (~at_least_0 & high) >> (7 - i);
+            const word_tests t = test_word(p + 8 * i);
+            const std::uint64_t not_lf = (t.lo ^ ones * '\n') + ~high;
+            unusual |= t.past_9 | (t.not_blank & not_lf & ~t.at_least_0);
+            space |= (~t.at_least_0 & high) >> (7 - i);
             lf |= (~not_lf & high) >> (7 - i);
         }
         space = transpose(space);
@@ -98,13 +108,10 @@ struct portable_window {
         std::uint64_t cr = 0;
         std::uint64_t out_of_form = 0;
         for (std::size_t i = 0; i < 8; ++i) {
-            const std::uint64_t w = load_little_endian(p + 8 * i);
-            const std::uint64_t lo = w & ~high;
-            const std::uint64_t at_least_0 = lo + ones * (0x80 - '0');
-            const std::uint64_t not_blank = (lo ^ ones * ' ') + ~high;
-            const std::uint64_t control = (lo + ones * (0x80 - '\t')) & ~(lo + ones * (0x80 - '\r' - 1));
-            out_of_form |= w | (lo + ones * (0x80 - '9' - 1)) | (not_blank & ~control & ~at_least_0);
-            cr |= (~((lo ^ ones * '\r') + ~high) & high) >> (7 - i);
+            const word_tests t = test_word(p + 8 * i);
+            const std::uint64_t control = (t.lo + ones * (0x80 - '\t')) & ~(t.lo + ones * (0x80 - '\r' - 1));
+            out_of_form |= t.past_9 | (t.not_blank & ~control & ~t.at_least_0);
+            cr |= (~((t.lo ^ ones * '\r') + ~high) & high) >> (7 - i);
         }
         if (cr != 0) {
             m.cr = transpose(cr);
