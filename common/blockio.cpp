@@ -30,6 +30,22 @@ void wait(sem_t &s)
     }
 }
 
+// Waits for s; when it had to, the thread's share changes by `step`.
+void wait_and_share(block_io &io, sem_t &s, std::ptrdiff_t step)
+{
+    if (sem_trywait(&s) == 0)
+        return;
+    const auto share = static_cast<std::ptrdiff_t>(io.share.load(std::memory_order_relaxed)) + step;
+    const auto most = static_cast<std::ptrdiff_t>(io.block_size);
+    io.share.store(static_cast<std::size_t>(share < 0 ? 0 : share > most ? most : share), std::memory_order_relaxed);
+    wait(s);
+}
+
+io_block block_of(const block_io &io, std::uint64_t block)
+{
+    return {input_of(io, block), io.got[slot(block)], output_of(io, block), slot(block)};
+}
+
 bool read_into(block_io &io, std::uint64_t block)
 {
     std::size_t got = 0;
@@ -45,7 +61,7 @@ bool read_into(block_io &io, std::uint64_t block)
 
 bool write_out(block_io &io, std::uint64_t block)
 {
-    if (!replace_write(io.out, output_of(io, block), io.made[slot(block)])) {
+    if (!replace_write(io.out, output_of(io, block) + io.from[slot(block)], io.made[slot(block)])) {
         io.failed.store(io_failure::writing, std::memory_order_release);
         return false;
     }
@@ -57,14 +73,17 @@ bool write_out(block_io &io, std::uint64_t block)
 void *run_io(void *arg)
 {
     block_io &io = *static_cast<block_io *>(arg);
-    auto write_next = [&io](std::uint64_t block) {
-        wait(io.converted);
+    const auto step = static_cast<std::ptrdiff_t>(io.block_size / 64);
+    auto write_next = [&io, step](std::uint64_t block) {
+        wait_and_share(io, io.converted, step);
         return !io.stop.load(std::memory_order_acquire) && write_out(io, block);
     };
     for (std::uint64_t block = 0;; ++block) {
         if (block >= io_slots && !write_next(block - io_slots))
             break;
         const bool ok = read_into(io, block);
+        if (ok && io.got[slot(block)] != 0 && io.ahead != nullptr)
+            io.ahead(block_of(io, block), io.share.load(std::memory_order_relaxed));
         (void)sem_post(&io.read);  // a failure wakes the caller as well
         if (!ok)
             break;
@@ -119,21 +138,20 @@ void io_start(block_io &io)
 bool io_next(block_io &io, io_block &block)
 {
     if (io.threaded)
-        wait(io.read);
+        wait_and_share(io, io.read, -static_cast<std::ptrdiff_t>(io.block_size / 64));
     else if (io.failed.load(std::memory_order_relaxed) == io_failure::none)
         (void)read_into(io, io.next);
     // A failed read is told at its own block, after the blocks read before
     // it; a failed write at once.
     if (io.failed.load(std::memory_order_acquire) == io_failure::writing || io.read_failed[slot(io.next)])
         return false;
-    block.data = input_of(io, io.next);
-    block.size = io.got[slot(io.next)];
-    block.out = output_of(io, io.next);
+    block = block_of(io, io.next);
     return true;
 }
 
-void io_put(block_io &io, std::size_t made)
+void io_put(block_io &io, std::size_t from, std::size_t made)
 {
+    io.from[slot(io.next)] = from;
     io.made[slot(io.next)] = made;
     if (io.threaded)
         (void)sem_post(&io.converted);

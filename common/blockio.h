@@ -5,6 +5,13 @@
 // regular files, or where the thread cannot start, the same calls do the
 // reading and the writing themselves, one block at a time.
 //
+// The thread may also take on part of the converting: the front of each
+// block it reads (the caller's `ahead` function, given how many bytes to
+// take). Its share follows whichever side waits: it grows by 1/64 of a
+// block when the thread waits for the caller, and shrinks as much when the
+// caller waits for the thread, so that both cores stay busy whatever the
+// converting costs here.
+//
 //   block_io io(in, out, inputs, block_size, outputs, output_size);
 //   io_start(io);
 //   for (;;) {
@@ -37,6 +44,7 @@ struct io_block {
     const char *data = nullptr;
     std::size_t size = 0;  // 0 at the end of the input
     unsigned char *out = nullptr;
+    std::size_t slot = 0;  // which of the io_slots, for what the caller keeps per block
 };
 
 struct block_io {
@@ -48,10 +56,15 @@ struct block_io {
     std::size_t block_size;
     unsigned char *outputs;
     std::size_t output_size;
+    // Called on the thread for each block read but the empty one at the end,
+    // with how many bytes of it to convert there (0 at first).
+    void (*ahead)(const io_block &block, std::size_t share) = nullptr;
 
     // The rest is block_io's own.
     std::size_t got[io_slots] = {};
+    std::size_t from[io_slots] = {};  // where in its output each block's bytes begin
     std::size_t made[io_slots] = {};
+    std::atomic<std::size_t> share{0};  // bytes of each block for the thread's `ahead`
     bool read_failed[io_slots] = {};
     sem_t read{};                   // blocks read, not yet taken
     sem_t converted{};              // blocks converted, not yet written
@@ -79,8 +92,9 @@ void io_start(block_io &io);
 // The next block read; false when a read or a write failed.
 bool io_next(block_io &io, io_block &block);
 
-// The block from io_next converted to `made` bytes at its out, to be written.
-void io_put(block_io &io, std::size_t made);
+// The block from io_next converted to `made` bytes at its out + from, to be
+// written.
+void io_put(block_io &io, std::size_t from, std::size_t made);
 
 // Waits for the last writes; false when a read or a write failed.
 bool io_finish(block_io &io);

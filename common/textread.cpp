@@ -87,20 +87,15 @@ void describe_found(int found, char *buffer, std::size_t size)
         (void)std::snprintf(buffer, size, "byte 0x%02X", static_cast<unsigned>(found));
 }
 
-}  // namespace
-
-std::size_t read_text(text_reader &r, const char *text, std::size_t size, unsigned char *out)
+// Reads the text from `from` to `to` in the block that starts at begin, at
+// r.offset in the text, storing each number at out[n++]; false at a fault.
+bool read_range(text_reader &r, const unsigned char *begin, const unsigned char *from, const unsigned char *to,
+                unsigned char *out, std::size_t &n)
 {
-    if (r.fault != text_fault::none)
-        return 0;
-    const auto *begin = reinterpret_cast<const unsigned char *>(text);
-    const unsigned char *p = begin;
-    const unsigned char *end = begin + size;
+    const unsigned char *p = from;
+    const unsigned char *const end = to;
     const std::uint64_t base = r.offset;
     auto offset_of = [&](const unsigned char *at) { return base + static_cast<std::uint64_t>(at - begin); };
-    // Numbers are stored at out one byte each, after those of the pending record.
-    std::memcpy(out, r.pending, static_cast<std::size_t>(r.filled));
-    std::size_t n = static_cast<std::size_t>(r.filled);
 
     // Where the fast path may be tried next: a window that takes nothing
     // (a sign, a stray byte) sends the next 64 bytes the byte-by-byte way.
@@ -122,7 +117,6 @@ std::size_t read_text(text_reader &r, const char *text, std::size_t size, unsign
                 continue;
             }
         }
-
         const unsigned char c = *p;
         switch (r.state) {
         case text_reader::in::gap:
@@ -175,11 +169,97 @@ std::size_t read_text(text_reader &r, const char *text, std::size_t size, unsign
             break;
         }
         if (r.fault != text_fault::none)
-            return 0;
+            return false;
         ++p;
     }
-    r.offset = offset_of(end);
+    return true;
+}
+
+}  // namespace
+
+std::size_t read_text(text_reader &r, const char *text, std::size_t size, unsigned char *out)
+{
+    if (r.fault != text_fault::none)
+        return 0;
+    const auto *begin = reinterpret_cast<const unsigned char *>(text);
+    // Numbers are stored at out one byte each, after those of the pending record.
+    std::memcpy(out, r.pending, static_cast<std::size_t>(r.filled));
+    std::size_t n = static_cast<std::size_t>(r.filled);
+    if (!read_range(r, begin, begin, begin + size, out, n))
+        return 0;
+    r.offset += size;
     return whole_records(r, out, n);
+}
+
+std::size_t read_text(text_reader &r, const char *text, std::size_t size, unsigned char *out, const text_ahead &a,
+                      std::size_t &first)
+{
+    first = 0;
+    if (a.start == 0)
+        return read_text(r, text, size, out);
+    if (r.fault != text_fault::none)
+        return 0;
+    const auto *begin = reinterpret_cast<const unsigned char *>(text);
+    // The numbers before the run, after the pending record's, are moved up
+    // to end where the run's begin.
+    std::memcpy(out, r.pending, static_cast<std::size_t>(r.filled));
+    std::size_t n = static_cast<std::size_t>(r.filled);
+    if (!read_range(r, begin, begin, begin + a.start, out, n))
+        return 0;
+    first = ahead_room - n;
+    std::memmove(out + first, out, n);
+    const unsigned char *from = begin + a.start;
+    // The run was read as from line 1 with no number before; a line that
+    // starts on a record boundary is as good, as nothing before it is off.
+    // Elsewhere (seldom) the run is read again.
+    text_lines &l = r.lines;
+    if (l.numbers % record_size == 0) {
+        const text_lines &run = a.lines;
+        const std::uint64_t before = l.line - 1;
+        auto line = [before](std::uint64_t in_run) { return in_run != 0 ? before + in_run : 0; };
+        if (l.split_line == 0) {
+            l.split_line = line(run.split_line);
+            l.split_count = run.split_count;
+            l.split_off_line = line(run.split_off_line);
+            l.split_off_count = run.split_off_count;
+        }
+        l.off_line = line(run.off_line);
+        l.off_count = run.off_count;
+        l.last_line = run.numbers != 0 ? line(run.last_line) : l.last_line;
+        l.line = line(run.line);
+        l.line_first = l.numbers + run.line_first;
+        l.numbers += run.numbers;
+        if (a.run.line_start != 0) {
+            r.line_start = r.offset + a.start + a.run.line_start;
+            r.after_cr = a.run.after_cr;
+        }
+        n += a.run.numbers;
+        from += a.run.consumed;
+    }
+    if (!read_range(r, begin, from, begin + size, out + first, n))
+        return 0;
+    r.offset += size;
+    return whole_records(r, out + first, n);
+}
+
+void read_ahead(window_reader window, const char *text, std::size_t size, std::size_t share, unsigned char *out,
+                text_ahead &a)
+{
+    a.start = 0;
+    const auto *t = reinterpret_cast<const unsigned char *>(text);
+    const std::size_t end = std::min(size, share);
+    // The run starts after a line end (the line feed of a CR LF), with the
+    // window's three bytes before it.
+    std::size_t start = 0;
+    for (std::size_t i = 2; start == 0 && i + 1 < std::min(end, ahead_search); ++i) {
+        if (t[i] == '\n' || (t[i] == '\r' && t[i + 1] != '\n'))
+            start = i + 1;
+    }
+    if (start == 0 || end - start <= window_size)
+        return;
+    a.lines = text_lines{};
+    a.run = window(t + start, t + end, out + ahead_room, a.lines);
+    a.start = a.run.consumed != 0 ? start : 0;
 }
 
 std::size_t finish_text(text_reader &r, unsigned char *out)

@@ -72,6 +72,34 @@ constexpr std::size_t text_output_bound(std::size_t size)
 // bytes stored; stops at the first fault, which r.fault then names.
 std::size_t read_text(text_reader &r, const char *text, std::size_t size, unsigned char *out);
 
+// A block read ahead: another thread reads the front of a block through the
+// fast path while the blocks before it are still being read, as if from a
+// first line with no number before; read_text then takes that run as it is
+// where records match lines at its start (as they almost always do), and
+// reads on from its end.
+struct text_ahead {
+    std::size_t start = 0;  // where the run begins, just after the block's first line end; 0: no run
+    window_run run;         // what it took
+    text_lines lines;       // its lines and numbers
+};
+
+// A run starts at a line end in the first ahead_search bytes of the block;
+// its numbers are stored at out + ahead_room, after room for those of the
+// pending record and of the text before the run, and the window's scratch.
+inline constexpr std::size_t ahead_search = 256;
+inline constexpr std::size_t ahead_room = record_size + ahead_search / 2 + 1 + window_scratch;
+
+// Reads the front of the block of text (its first `share` bytes, or a little
+// less) with window, as read_text takes it, for out then given to read_text.
+void read_ahead(window_reader window, const char *text, std::size_t size, std::size_t share, unsigned char *out,
+                text_ahead &a);
+
+// read_text for a block read ahead, with out as read_ahead had it (room for
+// ahead_room + text_output_bound(size) bytes): the records are stored from
+// out + first on.
+std::size_t read_text(text_reader &r, const char *text, std::size_t size, unsigned char *out, const text_ahead &a,
+                      std::size_t &first);
+
 // Ends the text: completes a number at the very end, and faults when the last
 // record is incomplete. Returns the bytes stored at out (room for one record).
 std::size_t finish_text(text_reader &r, unsigned char *out);

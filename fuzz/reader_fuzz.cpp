@@ -1,7 +1,8 @@
 // Fuzz target: the track file reader on arbitrary text, in arbitrary block
-// sizes, with each window reader of the kernel table. An accepted text must give exactly the
-// bytes of a reference reading made with sscanf's %d; a rejected one must be
-// rejected at a line and column inside the text.
+// sizes, with each window reader of the kernel table, read ahead or not. An
+// accepted text must give exactly the bytes of a reference reading made with
+// sscanf's %d; a rejected one must be rejected at a line and column inside
+// the text.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -57,9 +58,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     if (size < 2)
         return 0;
-    const std::size_t block = 1 + data[0] % 97;  // 1 to 97 bytes per read
+    // Half the inputs have the front of each block read ahead, as the I/O
+    // thread does, in blocks big enough for it.
+    const bool ahead = (data[1] & 0x80) != 0;
+    const std::size_t block = (1 + data[0] % 97) * (ahead ? 4 : 1);  // 1 to 97 bytes per read, or 4 to 388
     const auto kernels = track::window_kernels();
-    const track::kernel<track::window_reader> &kernel = kernels[data[1] % kernels.size()];
+    const track::kernel<track::window_reader> &kernel = kernels[(data[1] & 0x7f) % kernels.size()];
     if (!kernel.runs_here())
         return 0;
     const std::string text(reinterpret_cast<const char *>(data + 2), size - 2);
@@ -67,13 +71,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     track::text_reader r;
     r.window = kernel.run;
     std::string got;
-    std::vector<unsigned char> out(track::text_output_bound(block));
+    std::vector<unsigned char> out(track::ahead_room + track::text_output_bound(block));
     for (std::size_t at = 0; at < text.size() && r.fault == track::text_fault::none; at += block) {
         // A block of its own, so that the sanitizer sees any read beyond it.
         const std::size_t n = std::min(block, text.size() - at);
         std::vector<char> piece(text.begin() + static_cast<std::ptrdiff_t>(at),
                                 text.begin() + static_cast<std::ptrdiff_t>(at + n));
-        got.append(reinterpret_cast<const char *>(out.data()), track::read_text(r, piece.data(), n, out.data()));
+        track::text_ahead front;
+        if (ahead)
+            track::read_ahead(kernel.run, piece.data(), n, block / 2, out.data(), front);
+        std::size_t from = 0;
+        const std::size_t made = track::read_text(r, piece.data(), n, out.data(), front, from);
+        got.append(reinterpret_cast<const char *>(out.data() + from), made);
     }
     got.append(reinterpret_cast<const char *>(out.data()), track::finish_text(r, out.data()));
 

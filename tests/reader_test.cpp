@@ -20,17 +20,28 @@ struct reading {
     std::string warning;  // describe_layout's text, empty when records match lines
 };
 
-// Without a window reader, every byte goes the byte-by-byte way.
-reading read_in_blocks(const std::string &text, std::size_t block, track::window_reader window = nullptr)
+// Without a window reader, every byte goes the byte-by-byte way; with a
+// share, the front of each block is read ahead first, as the I/O thread does.
+reading read_in_blocks(const std::string &text, std::size_t block, track::window_reader window = nullptr,
+                       std::size_t share = 0)
 {
     track::text_reader r;
     r.window = window;
     reading result;
-    std::vector<unsigned char> out(track::text_output_bound(block));
-    auto keep = [&](std::size_t n) { result.bytes.append(reinterpret_cast<const char *>(out.data()), n); };
-    for (std::size_t at = 0; at < text.size() && r.fault == track::text_fault::none; at += block)
-        keep(track::read_text(r, text.data() + at, std::min(block, text.size() - at), out.data()));
-    keep(track::finish_text(r, out.data()));
+    std::vector<unsigned char> out(track::ahead_room + track::text_output_bound(block));
+    auto keep = [&](std::size_t from, std::size_t n) {
+        result.bytes.append(reinterpret_cast<const char *>(out.data() + from), n);
+    };
+    for (std::size_t at = 0; at < text.size() && r.fault == track::text_fault::none; at += block) {
+        const std::size_t size = std::min(block, text.size() - at);
+        track::text_ahead ahead;
+        if (share != 0)
+            track::read_ahead(window, text.data() + at, size, share, out.data(), ahead);
+        std::size_t from = 0;
+        const std::size_t n = track::read_text(r, text.data() + at, size, out.data(), ahead, from);
+        keep(from, n);
+    }
+    keep(0, track::finish_text(r, out.data()));
     char where[200];
     if (r.fault != track::text_fault::none) {
         track::describe_fault(r, where, sizeof where);
@@ -41,8 +52,8 @@ reading read_in_blocks(const std::string &text, std::size_t block, track::window
     return result;
 }
 
-// Every block size, with and without each window reader, must give what the
-// whole text gives byte by byte.
+// Every block size, with and without each window reader and reading ahead,
+// must give what the whole text gives byte by byte.
 reading read_all(const std::string &text)
 {
     reading whole = read_in_blocks(text, text.size() + 1);
@@ -60,6 +71,12 @@ reading read_all(const std::string &text)
         for (std::size_t block : blocks)
             same(read_in_blocks(text, block, k.run), "block " + std::to_string(block) + ", windows: " + k.name);
         same(read_in_blocks(text, text.size() + 1, k.run), std::string("whole, windows: ") + k.name);
+        for (std::size_t block : {std::size_t{100}, std::size_t{1000}, text.size() + 1}) {
+            for (std::size_t share : {block / 2, block}) {
+                same(read_in_blocks(text, block, k.run, share),
+                     "block " + std::to_string(block) + ", " + std::to_string(share) + " read ahead: " + k.name);
+            }
+        }
     }
     return whole;
 }
@@ -353,8 +370,8 @@ TEST(Reader, WindowReadersAgreeOnRandomText)
 TEST(Reader, WindowsTakeEveryForm)
 {
     // The fast path itself takes each form that people and tools make whole,
-    // up to the window that reaches the end; giving up sooner would leave the
-    // rest to the byte-by-byte way.
+    // up to the window that reaches the end, and so does a block read ahead;
+    // giving up sooner would leave the rest to the byte-by-byte way.
     for (const track::kernel<track::window_reader> &k : track::window_kernels()) {
         if (!k.runs_here())
             continue;
@@ -370,6 +387,23 @@ TEST(Reader, WindowsTakeEveryForm)
                       form_bytes().substr(0, run.numbers))
                 << how;
             EXPECT_EQ(lines.numbers, run.numbers) << how;
+
+            // Read ahead, the run is taken as it is: the text it took, spoilt
+            // since, is not read again.
+            std::vector<unsigned char> block(track::ahead_room + track::text_output_bound(text.size()));
+            track::text_ahead ahead;
+            track::read_ahead(k.run, text.data(), text.size(), text.size(), block.data(), ahead);
+            std::string spoilt = text;
+            spoilt.replace(ahead.start, ahead.run.consumed, ahead.run.consumed, 'x');
+            track::text_reader r;
+            r.window = k.run;
+            std::size_t first = 0;
+            const std::size_t n = track::read_text(r, spoilt.data(), spoilt.size(), block.data(), ahead, first);
+            EXPECT_GT(ahead.run.consumed + 3 * track::window_size, text.size()) << how;
+            EXPECT_EQ(
+                std::string(block.begin() + static_cast<long>(first), block.begin() + static_cast<long>(first + n)),
+                form_bytes())
+                << how;
         }
     }
 }

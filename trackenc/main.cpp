@@ -32,7 +32,16 @@ constexpr char usage[] = "Usage: trackenc\n"
 // go round.
 track::replacement out;
 char text[track::io_slots][track::text_block_size];
-unsigned char bytes[track::io_slots][track::text_output_bound(track::text_block_size)];
+unsigned char bytes[track::io_slots][track::ahead_room + track::text_output_bound(track::text_block_size)];
+// What the I/O thread read ahead in each slot's block, with the reader's
+// fast path.
+track::text_ahead ahead[track::io_slots];
+track::window_reader window = nullptr;
+
+void read_ahead(const track::io_block &b, std::size_t share)
+{
+    track::read_ahead(window, b.data, b.size, share, b.out, ahead[b.slot]);
+}
 
 }  // namespace
 
@@ -54,7 +63,9 @@ int main(int argc, char **argv)
     }
     text_reader reader;
     reader.window = first_that_runs(window_kernels());
+    window = reader.window;
     block_io io(in, out, text[0], sizeof text[0], bytes[0], sizeof bytes[0]);
+    io.ahead = read_ahead;
     io_start(io);
     auto report_io_failure = [&io] {
         if (io.failed == io_failure::reading)
@@ -68,14 +79,16 @@ int main(int argc, char **argv)
             report_io_failure();
             return failure;
         }
-        const std::size_t made = b.size == 0 ? finish_text(reader, b.out) : read_text(reader, b.data, b.size, b.out);
+        std::size_t from = 0;
+        const std::size_t made =
+            b.size == 0 ? finish_text(reader, b.out) : read_text(reader, b.data, b.size, b.out, ahead[b.slot], from);
         if (reader.fault != text_fault::none) {
             char where[200];
             describe_fault(reader, where, sizeof where);
             report(program, "%s:%s", track_file, where);
             return failure;
         }
-        io_put(io, made);
+        io_put(io, from, made);
         if (b.size == 0)
             break;
     }
