@@ -57,14 +57,14 @@ struct block_io {
     unsigned char *outputs;
     std::size_t output_size;
     // Called on the thread for each block read but the empty one at the end,
-    // with how many bytes of it to convert there (0 at first).
+    // with how many bytes of it to convert there (a quarter at first).
     void (*ahead)(const io_block &block, std::size_t share) = nullptr;
 
     // The rest is block_io's own.
     std::size_t got[io_slots] = {};
     std::size_t from[io_slots] = {};  // where in its output each block's bytes begin
     std::size_t made[io_slots] = {};
-    std::atomic<std::size_t> share{0};  // bytes of each block for the thread's `ahead`
+    std::atomic<std::size_t> share{block_size / 4};  // bytes of each block for the thread's `ahead`
     bool read_failed[io_slots] = {};
     sem_t read{};                   // blocks read, not yet taken
     sem_t converted{};              // blocks converted, not yet written
