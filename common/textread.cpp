@@ -201,7 +201,7 @@ std::size_t read_text(text_reader &r, const char *text, std::size_t size, unsign
         return 0;
     const auto *begin = reinterpret_cast<const unsigned char *>(text);
     // The numbers before the run, after the pending record's, are moved up
-    // to end where the run's begin.
+    // to end where the run's numbers begin.
     std::memcpy(out, r.pending, static_cast<std::size_t>(r.filled));
     std::size_t n = static_cast<std::size_t>(r.filled);
     if (!read_range(r, begin, begin, begin + a.start, out, n))
@@ -209,9 +209,9 @@ std::size_t read_text(text_reader &r, const char *text, std::size_t size, unsign
     first = ahead_room - n;
     std::memmove(out + first, out, n);
     const unsigned char *from = begin + a.start;
-    // The run was read as from line 1 with no number before; a line that
-    // starts on a record boundary is as good, as nothing before it is off.
-    // Elsewhere (seldom) the run is read again.
+    // The run was counted as from line 1 with no number before: where its
+    // line starts on a record boundary, the counts differ only by where they
+    // start, the lines before leaving nothing open; elsewhere it is read again.
     text_lines &l = r.lines;
     if (l.numbers % record_size == 0) {
         const text_lines &run = a.lines;
@@ -248,18 +248,19 @@ void read_ahead(window_reader window, const char *text, std::size_t size, std::s
     a.start = 0;
     const auto *t = reinterpret_cast<const unsigned char *>(text);
     const std::size_t end = std::min(size, share);
-    // The run starts after a line end (the line feed of a CR LF), with the
-    // window's three bytes before it.
+    // The run starts after a line end, with the window's three bytes before
+    // it (a line feed after a carriage return the window knows to be none).
+    // A run that takes nothing changes nothing where it is taken.
     std::size_t start = 0;
-    for (std::size_t i = 2; start == 0 && i + 1 < std::min(end, ahead_search); ++i) {
-        if (t[i] == '\n' || (t[i] == '\r' && t[i + 1] != '\n'))
+    for (std::size_t i = 2; start == 0 && i < std::min(end, ahead_search); ++i) {
+        if (t[i] == '\n' || t[i] == '\r')
             start = i + 1;
     }
-    if (start == 0 || end - start <= window_size)
+    if (start == 0)
         return;
     a.lines = text_lines{};
     a.run = window(t + start, t + end, out + ahead_room, a.lines);
-    a.start = a.run.consumed != 0 ? start : 0;
+    a.start = start;
 }
 
 std::size_t finish_text(text_reader &r, unsigned char *out)

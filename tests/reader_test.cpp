@@ -32,13 +32,14 @@ reading read_in_blocks(const std::string &text, std::size_t block, track::window
     auto keep = [&](std::size_t from, std::size_t n) {
         result.bytes.append(reinterpret_cast<const char *>(out.data() + from), n);
     };
+    track::text_ahead ahead;  // one for every block, as trackenc has one for each slot
     for (std::size_t at = 0; at < text.size() && r.fault == track::text_fault::none; at += block) {
         const std::size_t size = std::min(block, text.size() - at);
-        track::text_ahead ahead;
         if (share != 0)
             track::read_ahead(window, text.data() + at, size, share, out.data(), ahead);
         std::size_t from = 0;
         const std::size_t n = track::read_text(r, text.data() + at, size, out.data(), ahead, from);
+        EXPECT_TRUE(r.fault == track::text_fault::none || n == 0) << "records stored at a fault";
         keep(from, n);
     }
     keep(0, track::finish_text(r, out.data()));
@@ -218,6 +219,8 @@ INSTANTIATE_TEST_SUITE_P(
                                   "3: incomplete record: 3 of 16 numbers (records stopped matching lines at line 2)"},
                     rejected_case{"then_blank_lines", "1 2 3" + std::string(70, '\n'),
                                   "1: incomplete record: 3 of 16 numbers"},
+                    rejected_case{"one_then_blank_lines", rising + "9" + std::string(70, '\n'),
+                                  "2: incomplete record: 1 of 16 numbers"},
                     rejected_case{"seventeen", rising + "\r\n  9", "3: incomplete record: 1 of 16 numbers"}),
     [](const auto &c) { return std::string(c.param.name); });
 
@@ -295,6 +298,10 @@ INSTANTIATE_TEST_SUITE_P(
                       std::string(32, '\1') + rising_bytes + bytes({1, 2, 3, 4, 5, 6, 7, 8, 0, 1, 2, 3, 4, 5, 6, 7}) +
                           bytes({8, 9, 10, 11, 12, 13, 14, 15, 1, 2, 3, 4, 5, 6, 7, 8}),
                       "3: warning: 8 numbers here, so line 4 holds its 16 numbers across two records"},
+        // Read ahead in blocks of 100, the sixth has no line end to start a
+        // run at, and a record starts at its second byte.
+        accepted_case{"blocks_without_a_line_end", repeat(rising, 3) + "   " + repeat("1 ", 320) + "\n",
+                      repeat(rising_bytes, 3) + std::string(320, '\1')},
         accepted_case{"lost_number", repeat(rising, 5) + fifteen + "\n" + repeat(rising, 5) + "1\n",
                       repeat(rising_bytes, 5) + fifteen_bytes + '\0' + repeat(rising_bytes.substr(1) + '\0', 4) +
                           fifteen_bytes + '\1',
