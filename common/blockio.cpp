@@ -30,12 +30,15 @@ void wait(sem_t &s)
     }
 }
 
-// Waits for s; when it had to, the thread's share changes by `step`.
-void wait_and_share(block_io &io, sem_t &s, std::ptrdiff_t step)
+// Waits for s; when it had to, the thread's share grows (by the thread) or
+// shrinks (by the caller) by 1/64 of a block.
+void wait_and_share(block_io &io, sem_t &s, bool by_thread)
 {
     if (sem_trywait(&s) == 0)
         return;
-    const auto share = static_cast<std::ptrdiff_t>(io.share.load(std::memory_order_relaxed)) + step;
+    const auto step = static_cast<std::ptrdiff_t>(io.block_size / 64);
+    const auto share =
+        static_cast<std::ptrdiff_t>(io.share.load(std::memory_order_relaxed)) + (by_thread ? step : -step);
     const auto most = static_cast<std::ptrdiff_t>(io.block_size);
     io.share.store(static_cast<std::size_t>(share < 0 ? 0 : share > most ? most : share), std::memory_order_relaxed);
     wait(s);
@@ -73,9 +76,8 @@ bool write_out(block_io &io, std::uint64_t block)
 void *run_io(void *arg)
 {
     block_io &io = *static_cast<block_io *>(arg);
-    const auto step = static_cast<std::ptrdiff_t>(io.block_size / 64);
-    auto write_next = [&io, step](std::uint64_t block) {
-        wait_and_share(io, io.converted, step);
+    auto write_next = [&io](std::uint64_t block) {
+        wait_and_share(io, io.converted, true);
         return !io.stop.load(std::memory_order_acquire) && write_out(io, block);
     };
     for (std::uint64_t block = 0;; ++block) {
@@ -138,7 +140,7 @@ void io_start(block_io &io)
 bool io_next(block_io &io, io_block &block)
 {
     if (io.threaded)
-        wait_and_share(io, io.read, -static_cast<std::ptrdiff_t>(io.block_size / 64));
+        wait_and_share(io, io.read, false);
     else if (io.failed.load(std::memory_order_relaxed) == io_failure::none)
         (void)read_into(io, io.next);
     // A failed read is told at its own block, after the blocks read before

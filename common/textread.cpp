@@ -175,66 +175,67 @@ bool read_range(text_reader &r, const unsigned char *begin, const unsigned char 
     return true;
 }
 
+// Takes the run that a's block was read ahead with, its text before having
+// been read (r.lines.numbers being on a record boundary): its counts, made as
+// from line 1 with no number before, differ from r's only by where they
+// start, as the lines before leave nothing open.
+void take_run(text_reader &r, const text_ahead &a)
+{
+    text_lines &l = r.lines;
+    const text_lines &run = a.lines;
+    const std::uint64_t before = l.line - 1;
+    auto line = [before](std::uint64_t in_run) { return in_run != 0 ? before + in_run : 0; };
+    if (l.split_line == 0) {
+        l.split_line = line(run.split_line);
+        l.split_count = run.split_count;
+        l.split_off_line = line(run.split_off_line);
+        l.split_off_count = run.split_off_count;
+    }
+    l.off_line = line(run.off_line);
+    l.off_count = run.off_count;
+    l.last_line = run.numbers != 0 ? line(run.last_line) : l.last_line;
+    l.line = line(run.line);
+    l.line_first = l.numbers + run.line_first;
+    l.numbers += run.numbers;
+    if (a.run.line_start != 0) {
+        r.line_start = r.offset + a.start + a.run.line_start;
+        r.after_cr = a.run.after_cr;
+    }
+}
+
 }  // namespace
 
 std::size_t read_text(text_reader &r, const char *text, std::size_t size, unsigned char *out)
 {
-    if (r.fault != text_fault::none)
-        return 0;
-    const auto *begin = reinterpret_cast<const unsigned char *>(text);
-    // Numbers are stored at out one byte each, after those of the pending record.
-    std::memcpy(out, r.pending, static_cast<std::size_t>(r.filled));
-    std::size_t n = static_cast<std::size_t>(r.filled);
-    if (!read_range(r, begin, begin, begin + size, out, n))
-        return 0;
-    r.offset += size;
-    return whole_records(r, out, n);
+    std::size_t first = 0;
+    return read_text(r, text, size, out, text_ahead{}, first);
 }
 
 std::size_t read_text(text_reader &r, const char *text, std::size_t size, unsigned char *out, const text_ahead &a,
                       std::size_t &first)
 {
     first = 0;
-    if (a.start == 0)
-        return read_text(r, text, size, out);
     if (r.fault != text_fault::none)
         return 0;
     const auto *begin = reinterpret_cast<const unsigned char *>(text);
-    // The numbers before the run, after the pending record's, are moved up
-    // to end where the run's numbers begin.
+    const unsigned char *from = begin;
+    // Numbers are stored at out one byte each, after those of the pending record.
     std::memcpy(out, r.pending, static_cast<std::size_t>(r.filled));
     std::size_t n = static_cast<std::size_t>(r.filled);
-    if (!read_range(r, begin, begin, begin + a.start, out, n))
-        return 0;
-    first = ahead_room - n;
-    std::memmove(out + first, out, n);
-    const unsigned char *from = begin + a.start;
-    // The run was counted as from line 1 with no number before: where its
-    // line starts on a record boundary, the counts differ only by where they
-    // start, the lines before leaving nothing open; elsewhere it is read again.
-    text_lines &l = r.lines;
-    if (l.numbers % record_size == 0) {
-        const text_lines &run = a.lines;
-        const std::uint64_t before = l.line - 1;
-        auto line = [before](std::uint64_t in_run) { return in_run != 0 ? before + in_run : 0; };
-        if (l.split_line == 0) {
-            l.split_line = line(run.split_line);
-            l.split_count = run.split_count;
-            l.split_off_line = line(run.split_off_line);
-            l.split_off_count = run.split_off_count;
+    if (a.start != 0) {
+        // Those before the run are moved up to end where its numbers begin;
+        // where the run's line starts inside a record (seldom), the run is
+        // read again.
+        from += a.start;
+        if (!read_range(r, begin, begin, from, out, n))
+            return 0;
+        first = ahead_room - n;
+        std::memmove(out + first, out, n);
+        if (r.lines.numbers % record_size == 0) {
+            take_run(r, a);
+            n += a.run.numbers;
+            from += a.run.consumed;
         }
-        l.off_line = line(run.off_line);
-        l.off_count = run.off_count;
-        l.last_line = run.numbers != 0 ? line(run.last_line) : l.last_line;
-        l.line = line(run.line);
-        l.line_first = l.numbers + run.line_first;
-        l.numbers += run.numbers;
-        if (a.run.line_start != 0) {
-            r.line_start = r.offset + a.start + a.run.line_start;
-            r.after_cr = a.run.after_cr;
-        }
-        n += a.run.numbers;
-        from += a.run.consumed;
     }
     if (!read_range(r, begin, from, begin + size, out + first, n))
         return 0;
