@@ -15,10 +15,11 @@
 
 namespace track {
 
-// "avx2,popcnt"
+// "avx2,bmi,bmi2,popcnt"
 inline bool have_avx2_region()
 {
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") &&
+           __builtin_cpu_supports("popcnt");
 }
 
 // "avx512f,avx512bw,avx512vbmi,avx512vbmi2,bmi2,popcnt"
@@ -38,11 +39,11 @@ inline bool have_avx512_region()
 // vector, which its own warnings then report: from an AVX-512 BEGIN to the
 // end of its file, those warnings are off.
 #if defined(__clang__)
-#define TRACK_AVX2_BEGIN _Pragma("clang attribute push(__attribute__((target(\"avx2,popcnt\"))), apply_to = function)")
+#define TRACK_AVX2_BEGIN _Pragma("clang attribute push(__attribute__((target(\"avx2,bmi,bmi2,popcnt\"))), apply_to = function)")
 #define TRACK_AVX512_BEGIN _Pragma("clang attribute push(__attribute__((target(\"avx512f,avx512bw,avx512vbmi,avx512vbmi2,bmi2,popcnt\"))), apply_to = function)")
 #define TRACK_SIMD_END _Pragma("clang attribute pop")
 #else
-#define TRACK_AVX2_BEGIN _Pragma("GCC push_options") _Pragma("GCC target(\"avx2,popcnt\")")
+#define TRACK_AVX2_BEGIN _Pragma("GCC push_options") _Pragma("GCC target(\"avx2,bmi,bmi2,popcnt\")")
 #define TRACK_AVX512_BEGIN _Pragma("GCC push_options") _Pragma("GCC target(\"avx512f,avx512bw,avx512vbmi,avx512vbmi2,bmi2,popcnt\")") \
     _Pragma("GCC diagnostic ignored \"-Wuninitialized\"") _Pragma("GCC diagnostic ignored \"-Wmaybe-uninitialized\"")
 #define TRACK_SIMD_END _Pragma("GCC pop_options")

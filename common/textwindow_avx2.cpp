@@ -40,7 +40,7 @@ __m256i in_range(__m256i bytes, char from, char top, __m256i &offset)
 // (a carriage return, a byte out of the form) costs a test of the whole
 // window rather than a mask of it.
 struct half_masks {
-    __m256i space, line_end, cr, other;
+    __m256i space, line_end, cr, known;  // known: digits and white space
 };
 
 [[gnu::always_inline]] inline half_masks read_masks(const unsigned char *p)
@@ -55,15 +55,14 @@ struct half_masks {
     const __m256i space = _mm256_cmpeq_epi8(_mm256_shuffle_epi8(white, here), here);
     const __m256i cr = _mm256_cmpeq_epi8(here, _mm256_set1_epi8('\r'));
     const __m256i line_end = _mm256_or_si256(_mm256_cmpeq_epi8(here, _mm256_set1_epi8('\n')), cr);
-    const __m256i other = _mm256_xor_si256(_mm256_or_si256(is_digit, space), _mm256_set1_epi8(-1));
-    return {space, line_end, cr, other};
+    return {space, line_end, cr, _mm256_or_si256(is_digit, space)};
 }
 
-// Stores at values the value of a number ending at each of the 32 bytes at
-// p, with the digits one and two bytes before as its tens and hundreds; only
-// the values at the ends of numbers count. Returns where that value is past
-// 255.
-[[gnu::always_inline]] inline __m256i read_values(const unsigned char *p, unsigned char *values)
+// Sets value to the value of a number ending at each of the 32 bytes at p,
+// with the digits one and two bytes before as its tens and hundreds; only
+// the values at the ends of numbers count. Returns where that value is
+// within 0..255 (all ones), so that the caller tests it at the ends alone.
+[[gnu::always_inline]] inline __m256i read_values(const unsigned char *p, __m256i &value)
 {
     // White space, below '0', comes out of the subtraction with its high bit
     // set, which makes a table look-up give 0; so do the hundreds where the
@@ -79,31 +78,30 @@ struct half_masks {
     const __m256i times100 = _mm256_setr_epi8(0, 100, static_cast<char>(200), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
                                               100, static_cast<char>(200), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
     const __m256i h = _mm256_shuffle_epi8(times100, hundreds);
-    const __m256i value = _mm256_add_epi8(_mm256_add_epi8(units, _mm256_shuffle_epi8(times10, tens)), h);
-    _mm256_storeu_si256(reinterpret_cast<__m256i *>(values), value);
-    // Past 255: a hundreds digit above 2 (white space compares as negative),
-    // or a sum that wrapped around.
-    const __m256i wrapped = _mm256_xor_si256(_mm256_cmpeq_epi8(_mm256_max_epu8(value, h), value), _mm256_set1_epi8(-1));
-    return _mm256_or_si256(_mm256_cmpgt_epi8(hundreds, _mm256_set1_epi8(2)), wrapped);
+    value = _mm256_add_epi8(_mm256_add_epi8(units, _mm256_shuffle_epi8(times10, tens)), h);
+    // Within 0..255: a hundreds digit of at most 2 (white space compares as
+    // negative), and a sum that did not wrap around.
+    return _mm256_andnot_si256(_mm256_cmpgt_epi8(hundreds, _mm256_set1_epi8(2)),
+                               _mm256_cmpeq_epi8(_mm256_max_epu8(value, h), value));
 }
 
-// For each set of number ends among eight bytes: the shuffle that gathers
-// their values to the front, and how many there are.
-struct gather {
-    alignas(8) unsigned char order[8];
-    int count;
-};
-
-constexpr std::array<gather, 256> gathers = [] {
-    std::array<gather, 256> table{};
+// For each set of number ends among eight bytes, the shuffle that gathers
+// their values to the front (0x80 past them: a zero byte), for the low and
+// the high half of 16 bytes.
+constexpr auto gathers = [] {
+    std::array<std::array<std::uint64_t, 256>, 2> table{};
     for (unsigned mask = 0; mask < 256; ++mask) {
-        gather &g = table[mask];
-        for (unsigned char bit = 0; bit < 8; ++bit) {
-            if ((mask >> bit & 1) != 0)
-                g.order[g.count++] = bit;
+        for (unsigned half = 0; half < 2; ++half) {
+            std::uint64_t order = 0;
+            int count = 0;
+            for (unsigned bit = 0; bit < 8; ++bit) {
+                if ((mask >> bit & 1) != 0)
+                    order |= std::uint64_t{bit + 8 * half} << (8 * count++);
+            }
+            for (int i = count; i < 8; ++i)
+                order |= std::uint64_t{0x80} << (8 * i);
+            table[half][mask] = order;
         }
-        for (int i = g.count; i < 8; ++i)
-            g.order[i] = 0x80;  // a zero byte
     }
     return table;
 }();
@@ -114,7 +112,6 @@ std::uint64_t join(std::uint32_t low, std::uint32_t high)
 }
 
 struct avx2_window {
-    alignas(32) unsigned char values[window_size];
     std::uint64_t digit_before = 0;  // none before a run
 
     [[gnu::always_inline]] window_masks classify(const unsigned char *p)
@@ -122,33 +119,41 @@ struct avx2_window {
         const half_masks a = read_masks(p);
         const half_masks b = read_masks(p + 32);
         auto mask = [](__m256i low, __m256i high) { return join(bits(low), bits(high)); };
-        auto none = [](__m256i low, __m256i high) {
-            return _mm256_testz_si256(low, low) & _mm256_testz_si256(high, high);
-        };
-        const std::uint64_t cr = none(a.cr, b.cr) ? 0 : mask(a.cr, b.cr);
-        const std::uint64_t other = none(a.other, b.other) ? 0 : mask(a.other, b.other);
+        const __m256i any_cr = _mm256_or_si256(a.cr, b.cr);
+        const std::uint64_t cr = _mm256_testz_si256(any_cr, any_cr) ? 0 : mask(a.cr, b.cr);
+        const std::uint64_t other =
+            _mm256_testc_si256(_mm256_and_si256(a.known, b.known), _mm256_set1_epi8(-1)) ? 0 : ~mask(a.known, b.known);
         const std::uint64_t space = mask(a.space, b.space);
         return {space, mask(a.line_end, b.line_end), cr, other, four_in_a_row(~space, digit_before)};
     }
 
-    // Eight bytes at a time, a fixed number of steps: no branch to mispredict.
+    // A fixed number of steps: no branch to mispredict.
     [[gnu::always_inline]] int store(const unsigned char *p, std::uint64_t ends, unsigned char *out)
     {
-        const __m256i over_low = read_values(p, values);
-        const __m256i over_high = read_values(p + 32, values + 32);
-        if (!(_mm256_testz_si256(over_low, over_low) & _mm256_testz_si256(over_high, over_high)) &&
-            (join(bits(over_low), bits(over_high)) & ends) != 0)
+        __m256i low_v, high_v;
+        const __m256i fits_low = read_values(p, low_v);
+        const __m256i fits_high = read_values(p + 32, high_v);
+        if ((~join(bits(fits_low), bits(fits_high)) & ends) != 0)
             return -1;
-        int n = 0;
-        for (std::size_t group = 0; group < 8; ++group) {
-            const gather &g = gathers[(ends >> (8 * group)) & 0xff];
-            const __m128i picked =
-                _mm_shuffle_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(values + 8 * group)),
-                                 _mm_loadl_epi64(reinterpret_cast<const __m128i *>(g.order)));
+        // Sixteen bytes at a time: one shuffle gathers the values of each
+        // eight to the front of its half, and the halves are stored one
+        // after the other (a count of set bits being how many each holds).
+        std::size_t n = 0;
+        auto sixteen = [&](__m128i v, std::uint64_t e) {
+            const unsigned low = e & 0xff, high = e >> 8 & 0xff;
+            const __m128i order =
+                _mm_set_epi64x(static_cast<long long>(gathers[1][high]), static_cast<long long>(gathers[0][low]));
+            const __m128i picked = _mm_shuffle_epi8(v, order);
             _mm_storel_epi64(reinterpret_cast<__m128i *>(out + n), picked);
-            n += g.count;
-        }
-        return n;
+            n += static_cast<unsigned>(std::popcount(low));
+            _mm_storeh_pd(reinterpret_cast<double *>(out + n), _mm_castsi128_pd(picked));
+            n += static_cast<unsigned>(std::popcount(high));
+        };
+        sixteen(_mm256_castsi256_si128(low_v), ends);
+        sixteen(_mm256_extracti128_si256(low_v, 1), ends >> 16);
+        sixteen(_mm256_castsi256_si128(high_v), ends >> 32);
+        sixteen(_mm256_extracti128_si256(high_v, 1), ends >> 48);
+        return static_cast<int>(n);
     }
 
     static unsigned bits_set(std::uint64_t x) { return static_cast<unsigned>(std::popcount(x)); }

@@ -49,34 +49,15 @@ template <typename Kernel>
     // there too late, and the run took twice as long. So it is asked for
     // 16 blocks (1 KiB) ahead, never past the end.
     constexpr int ahead = 16 * window_size;
-    // A block's last byte ends a number when the byte after it is white space.
-    while (end - p > window_size) {
-        __builtin_prefetch(end - p > ahead ? p + ahead : end);
-        const window_masks m = k.classify(p);
-        std::uint64_t space = m.space;
-        std::uint64_t ends = ~space & ((space >> 1) | (std::uint64_t{is_space(p[window_size])} << 63));
-        int taken = window_size;
-        if ((m.other | m.four) != 0) [[unlikely]] {
-            // Seldom: the form ends in this block. It is taken up to its last
-            // white space before the number where the form ends, so that
-            // every number it takes is whole, and the run stops there.
-            std::uint64_t valid = (m.other - 1) & ~m.other;  // the bytes before the first out of the form
-            for (std::uint64_t d = m.four & valid; d != 0; d &= d - 1) {
-                const int first = std::countr_zero(d) - 3;  // of four digits in a row
-                if (p[first] != '0') {
-                    valid &= first <= 0 ? 0 : (std::uint64_t{1} << first) - 1;
-                    break;
-                }
-            }
-            space &= valid;
-            if (space == 0)
-                break;
-            taken = 64 - std::countl_zero(space);
-            ends = ~m.space & (space >> 1);
-        }
+    // Takes the first `taken` bytes of the block at p, classified as m, with
+    // its numbers ending at `ends`; false, taking nothing, where one is past
+    // 255. Called apart for the whole block, so that there `taken` is a
+    // constant and what depends on it costs nothing.
+    auto take = [&](const window_masks &m, std::uint64_t ends, int taken) __attribute__((always_inline))
+    {
         const int n = k.store(p, ends, out);
         if (n < 0)
-            break;
+            return false;
         // A line ends at a line feed, a carriage return, or both: a line feed
         // right after a carriage return ends no line of its own.
         const std::uint64_t in_taken = ~std::uint64_t{0} >> (window_size - taken);
@@ -115,7 +96,32 @@ template <typename Kernel>
         break_end = breaks != 0 ? p + taken : break_end;
         p += taken;
         out += n;
-        if (taken != window_size)
+        return true;
+    };
+    // A block's last byte ends a number when the byte after it is white space.
+    while (end - p > window_size) {
+        __builtin_prefetch(end - p > ahead ? p + ahead : end);
+        const window_masks m = k.classify(p);
+        std::uint64_t space = m.space;
+        const std::uint64_t ends = ~space & ((space >> 1) | (std::uint64_t{is_space(p[window_size])} << 63));
+        if ((m.other | m.four) != 0) [[unlikely]] {
+            // Seldom: the form ends in this block. It is taken up to its last
+            // white space before the number where the form ends, so that
+            // every number it takes is whole, and the run stops there.
+            std::uint64_t valid = (m.other - 1) & ~m.other;  // the bytes before the first out of the form
+            for (std::uint64_t d = m.four & valid; d != 0; d &= d - 1) {
+                const int first = std::countr_zero(d) - 3;  // of four digits in a row
+                if (p[first] != '0') {
+                    valid &= first <= 0 ? 0 : (std::uint64_t{1} << first) - 1;
+                    break;
+                }
+            }
+            space &= valid;
+            if (space != 0)
+                (void)take(m, ~m.space & (space >> 1), 64 - std::countl_zero(space));
+            break;
+        }
+        if (!take(m, ends, window_size))
             break;
     }
     // The run stops after white space: the digits of a number that goes on
