@@ -86,8 +86,9 @@ struct half_masks {
 }
 
 // For each set of number ends among eight bytes, the shuffle that gathers
-// their values to the front (0x80 past them: a zero byte), for the low and
-// the high half of 16 bytes.
+// their values to the front, for the low and the high half of 16 bytes.
+// What it puts past them is stored too, and then overwritten by the next
+// values or left in the room past the last.
 constexpr auto gathers = [] {
     std::array<std::array<std::uint64_t, 256>, 2> table{};
     for (unsigned mask = 0; mask < 256; ++mask) {
@@ -98,8 +99,6 @@ constexpr auto gathers = [] {
                 if ((mask >> bit & 1) != 0)
                     order |= std::uint64_t{bit + 8 * half} << (8 * count++);
             }
-            for (int i = count; i < 8; ++i)
-                order |= std::uint64_t{0x80} << (8 * i);
             table[half][mask] = order;
         }
     }
