@@ -145,7 +145,9 @@ struct avx2_window {
             const __m128i picked = _mm_shuffle_epi8(v, order);
             _mm_storel_epi64(reinterpret_cast<__m128i *>(out + n), picked);
             n += static_cast<unsigned>(std::popcount(low));
-            _mm_storeh_pd(reinterpret_cast<double *>(out + n), _mm_castsi128_pd(picked));
+            // (Not _mm_storeh_pd: GCC's stores through a double *, which
+            // would have to be aligned.)
+            _mm_storeh_pi(reinterpret_cast<__m64 *>(out + n), _mm_castsi128_ps(picked));
             n += static_cast<unsigned>(std::popcount(high));
         };
         sixteen(_mm256_castsi256_si128(low_v), ends);
