@@ -24,6 +24,13 @@ unsigned char *output_of(const block_io &io, std::uint64_t block)
     return io.outputs + slot(block) * io.output_size;
 }
 
+// The first failure is the one told, whichever side meets it.
+void fail(block_io &io, io_failure what)
+{
+    io_failure none = io_failure::none;
+    (void)io.failed.compare_exchange_strong(none, what, std::memory_order_acq_rel);
+}
+
 void wait(sem_t &s)
 {
     while (sem_wait(&s) != 0 && errno == EINTR) {
@@ -57,18 +64,9 @@ bool read_into(block_io &io, std::uint64_t block)
     io.read_failed[slot(block)] = !ok;
     if (!ok) {
         io.error = errno;
-        io.failed.store(io_failure::reading, std::memory_order_release);
+        fail(io, io_failure::reading);
     }
     return ok;
-}
-
-bool write_out(block_io &io, std::uint64_t block)
-{
-    if (!replace_write(io.out, output_of(io, block) + io.from[slot(block)], io.made[slot(block)])) {
-        io.failed.store(io_failure::writing, std::memory_order_release);
-        return false;
-    }
-    return true;
 }
 
 // The thread: reads run up to io_slots blocks ahead of the converting, and
@@ -76,26 +74,18 @@ bool write_out(block_io &io, std::uint64_t block)
 void *run_io(void *arg)
 {
     block_io &io = *static_cast<block_io *>(arg);
-    auto write_next = [&io](std::uint64_t block) {
-        wait_and_share(io, io.converted, true);
-        return !io.stop.load(std::memory_order_acquire) && write_out(io, block);
-    };
     for (std::uint64_t block = 0;; ++block) {
-        if (block >= io_slots && !write_next(block - io_slots))
-            break;
+        if (block >= io_slots) {
+            wait_and_share(io, io.written, true);
+            if (io.stop.load(std::memory_order_acquire))
+                break;
+        }
         const bool ok = read_into(io, block);
         if (ok && io.got[slot(block)] != 0 && io.ahead != nullptr)
             io.ahead(block_of(io, block), io.share.load(std::memory_order_relaxed));
         (void)sem_post(&io.read);  // a failure wakes the caller as well
-        if (!ok)
+        if (!ok || io.got[slot(block)] == 0)
             break;
-        if (io.got[slot(block)] == 0) {
-            for (std::uint64_t k = block < io_slots ? 0 : block - io_slots + 1; k <= block; ++k) {
-                if (!write_next(k))
-                    break;
-            }
-            break;
-        }
     }
     (void)sem_post(&io.read);  // a caller still waiting learns of the failure
     return nullptr;
@@ -107,20 +97,21 @@ block_io::~block_io()
 {
     if (threaded) {
         stop.store(true, std::memory_order_release);
-        (void)sem_post(&converted);
+        (void)sem_post(&written);
         (void)pthread_join(thread, nullptr);
     }
     if (semaphores) {
         (void)sem_destroy(&read);
-        (void)sem_destroy(&converted);
+        (void)sem_destroy(&written);
     }
 }
 
 void io_start(block_io &io)
 {
-    // Only between regular files: a read from a pipe or a terminal, or a
-    // write to one, may wait for ever, and a conversion that fails must not
-    // wait for the thread to come back from it.
+    // Only between regular files: a read from a pipe or a terminal may wait
+    // for ever, and a conversion that fails must not wait for the thread to
+    // come back from it; what is written in place (a pipe, a device) goes
+    // at its reader's pace, one block at a time.
     struct stat st {};
     if (io.out.in_place || fstat(fileno(io.in.file), &st) != 0 || !S_ISREG(st.st_mode))
         return;
@@ -128,7 +119,7 @@ void io_start(block_io &io)
     // handler is the one that sees the pending name whole (signals.h).
     if (sem_init(&io.read, 0, 0) != 0)
         return;
-    if (sem_init(&io.converted, 0, 0) != 0) {
+    if (sem_init(&io.written, 0, 0) != 0) {
         (void)sem_destroy(&io.read);
         return;
     }
@@ -153,12 +144,11 @@ bool io_next(block_io &io, io_block &block)
 
 void io_put(block_io &io, std::size_t from, std::size_t made)
 {
-    io.from[slot(io.next)] = from;
-    io.made[slot(io.next)] = made;
+    if (io.failed.load(std::memory_order_acquire) != io_failure::writing &&
+        !replace_write(io.out, output_of(io, io.next) + from, made))
+        fail(io, io_failure::writing);
     if (io.threaded)
-        (void)sem_post(&io.converted);
-    else
-        (void)write_out(io, io.next);
+        (void)sem_post(&io.written);
     ++io.next;
 }
 

@@ -1,9 +1,10 @@
-// A conversion's reading and writing on a second thread: while the caller
-// converts one block, the system copies the next ones in and the finished
-// ones out, so that the converting hides behind the I/O instead of adding to
-// it. The blocks go round a few slots, in order. Between anything but
-// regular files, or where the thread cannot start, the same calls do the
-// reading and the writing themselves, one block at a time.
+// A conversion's reading on a second thread: while the caller converts one
+// block and writes it out, the system copies the next ones in, so that the
+// converting hides behind the reading instead of adding to it. The caller
+// writes what it converted itself, from its own cache and with no wait for
+// the thread. The blocks go round a few slots, in order. Between anything
+// but regular files, or where the thread cannot start, the same calls do the
+// reading themselves, one block at a time.
 //
 // The thread may also take on part of the converting: the front of each
 // block it reads (the caller's `ahead` function, given how many bytes to
@@ -18,7 +19,7 @@
 //       io_block b;
 //       if (!io_next(io, b)) ...            // io.failed says which
 //       ... convert b.size bytes at b.data (0 at the end) to b.out ...
-//       io_put(io, made);
+//       io_put(io, from, made);
 //       if (b.size == 0) break;
 //   }
 //   if (!io_finish(io)) ...
@@ -62,17 +63,15 @@ struct block_io {
 
     // The rest is block_io's own.
     std::size_t got[io_slots] = {};
-    std::size_t from[io_slots] = {};  // where in its output each block's bytes begin
-    std::size_t made[io_slots] = {};
     std::atomic<std::size_t> share{block_size / 4};  // bytes of each block for the thread's `ahead`
     bool read_failed[io_slots] = {};
     sem_t read{};                   // blocks read, not yet taken
-    sem_t converted{};              // blocks converted, not yet written
+    sem_t written{};                // blocks written, their slots free again
     std::atomic<bool> stop{false};  // the caller gave up
     std::atomic<io_failure> failed{io_failure::none};
     int error = 0;  // errno of a failed read; a failed write's is in out.error
     std::uint64_t next = 0;
-    bool semaphores = false;  // read and converted are set up
+    bool semaphores = false;  // read and written are set up
     bool threaded = false;
     pthread_t thread{};
 
@@ -92,11 +91,11 @@ void io_start(block_io &io);
 // The next block read; false when a read or a write failed.
 bool io_next(block_io &io, io_block &block);
 
-// The block from io_next converted to `made` bytes at its out + from, to be
-// written.
+// Writes the block from io_next, converted to `made` bytes at its out +
+// from; a failure is told by the next io_next or by io_finish.
 void io_put(block_io &io, std::size_t from, std::size_t made);
 
-// Waits for the last writes; false when a read or a write failed.
+// Waits for the thread; false when a read or a write failed.
 bool io_finish(block_io &io);
 
 }  // namespace track
