@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <random>
 #include <string>
 
@@ -53,8 +54,16 @@ TEST_P(Writer, KnownLines)
         {{0x80, 9, 10, 99, 100, 199, 200, 0, 0, 0, 0, 0, 0, 0, 0, 0x80},
          "128 9 10 99 100 199 200 0 0 0 0 0 0 0 0 128\n"},
     };
-    for (const line_case &c : cases)
-        EXPECT_EQ(format(c.record, 1), c.line);
+    // One at a time, the records go the way a kernel takes a track's last
+    // records; all together, the way it takes several at once.
+    unsigned char records[std::size(cases)][16];
+    std::string lines;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_EQ(format(cases[i].record, 1), cases[i].line);
+        std::memcpy(records[i], cases[i].record, 16);
+        lines += cases[i].line;
+    }
+    EXPECT_EQ(format(records[0], std::size(cases)), lines);
 }
 
 TEST_P(Writer, AgreesWithThePattern)
