@@ -35,10 +35,13 @@ reading read_in_blocks(const std::string &text, std::size_t block, track::window
     track::text_ahead ahead;  // one for every block, as trackenc has one for each slot
     for (std::size_t at = 0; at < text.size() && r.fault == track::text_fault::none; at += block) {
         const std::size_t size = std::min(block, text.size() - at);
+        // Each block alone, a blank after it: a number read past the
+        // block's end would end there.
+        const std::string piece = text.substr(at, size) + ' ';
         if (share != 0)
-            track::read_ahead(window, text.data() + at, size, share, out.data(), ahead);
+            track::read_ahead(window, piece.data(), size, share, out.data(), ahead);
         std::size_t from = 0;
-        const std::size_t n = track::read_text(r, text.data() + at, size, out.data(), ahead, from);
+        const std::size_t n = track::read_text(r, piece.data(), size, out.data(), ahead, from);
         EXPECT_TRUE(r.fault == track::text_fault::none || n == 0) << "records stored at a fault";
         keep(from, n);
     }
@@ -93,6 +96,7 @@ std::string bytes(std::initializer_list<int> values)
 }
 
 const std::string rising = "0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15\n";
+const std::string rising_run = "0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 ";  // a record, on a line with others
 const std::string rising_bytes = bytes({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15});
 const std::string fifteen = "1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 ";  // a record short of one
 const std::string fifteen_bytes = rising_bytes.substr(1);
@@ -126,8 +130,7 @@ INSTANTIATE_TEST_SUITE_P(
         accepted_case{"rising", rising, rising_bytes},
         accepted_case{"all_255", repeat("255 ", 15) + "255\n", std::string(16, '\xff')},
         accepted_case{"all_0", repeat("0 ", 15) + "0\n", std::string(16, '\0')},
-        accepted_case{"two_records_one_line", repeat("0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 ", 2),
-                      rising_bytes + rising_bytes},
+        accepted_case{"two_records_one_line", repeat(rising_run, 2), rising_bytes + rising_bytes},
         accepted_case{"one_record_two_lines", "0 1 2 3 4 5 6 7\n8 9 10 11 12 13 14 15\n", rising_bytes},
         accepted_case{"crlf", "0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15\r\n" + rising, rising_bytes + rising_bytes},
         accepted_case{"no_final_line_feed", "0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15", rising_bytes},
@@ -135,9 +138,7 @@ INSTANTIATE_TEST_SUITE_P(
                       rising_bytes + rising_bytes},
         accepted_case{"lone_cr", "0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15\r" + rising, rising_bytes + rising_bytes},
         // Records spread over lines in regular ways say nothing.
-        accepted_case{"32_then_8_and_8",
-                      repeat("0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 ", 2) + "\n" +
-                          "0 1 2 3 4 5 6 7\r\n8 9 10 11 12 13 14 15\r\n",
+        accepted_case{"32_then_8_and_8", repeat(rising_run, 2) + "\n" + "0 1 2 3 4 5 6 7\r\n8 9 10 11 12 13 14 15\r\n",
                       repeat(rising_bytes, 3)},
         // A number lost on line 2 and one too many on line 4.
         accepted_case{"lost_and_added", rising + fifteen + "\n" + rising + "1 " + rising + rising,
@@ -147,7 +148,17 @@ INSTANTIATE_TEST_SUITE_P(
                       bytes({1, 2, 3, 4, 5, 6, 7, 8, 0, 1, 2, 3, 4, 5, 6, 7}) +
                           bytes({8, 9, 10, 11, 12, 13, 14, 15, 0, 1, 2, 3, 4, 5, 6, 7}) +
                           bytes({8, 9, 10, 11, 12, 13, 14, 15, 1, 2, 3, 4, 5, 6, 7, 8}),
-                      "1: warning: 8 numbers here, so line 2 holds its 16 numbers across two records"}),
+                      "1: warning: 8 numbers here, so line 2 holds its 16 numbers across two records"},
+        accepted_case{"across_ten_records", "1 2 3 4 5 6 7 8\n" + repeat(rising_run, 9) + "\n1 2 3 4 5 6 7 8\n",
+                      bytes({1, 2, 3, 4, 5, 6, 7, 8, 0, 1, 2, 3, 4, 5, 6, 7}) +
+                          repeat(bytes({8, 9, 10, 11, 12, 13, 14, 15, 0, 1, 2, 3, 4, 5, 6, 7}), 8) +
+                          bytes({8, 9, 10, 11, 12, 13, 14, 15, 1, 2, 3, 4, 5, 6, 7, 8}),
+                      "1: warning: 8 numbers here, so line 2 holds its 144 numbers across ten records"},
+        accepted_case{"across_11_records", "1 2 3 4 5 6 7 8\n" + repeat(rising_run, 10) + "\n1 2 3 4 5 6 7 8\n",
+                      bytes({1, 2, 3, 4, 5, 6, 7, 8, 0, 1, 2, 3, 4, 5, 6, 7}) +
+                          repeat(bytes({8, 9, 10, 11, 12, 13, 14, 15, 0, 1, 2, 3, 4, 5, 6, 7}), 9) +
+                          bytes({8, 9, 10, 11, 12, 13, 14, 15, 1, 2, 3, 4, 5, 6, 7, 8}),
+                      "1: warning: 8 numbers here, so line 2 holds its 160 numbers across 11 records"}),
     [](const auto &c) { return std::string(c.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
@@ -187,6 +198,8 @@ INSTANTIATE_TEST_SUITE_P(
                     rejected_case{"plus_256_at_end", "+256", "1:1: +256 is out of range 0..255"},
                     rejected_case{"past_32_bits", "4294967296 ", "1:1: 4294967296 is out of range 0..255"},
                     rejected_case{"minus_256", "-256 ", "1:1: -256 is out of range 0..255"},
+                    rejected_case{"minus_zeros_then_256", "-" + std::string(30, '0') + "256 ",
+                                  "1:1: -256 (34 characters) is out of range 0..255"},
                     rejected_case{"zeros_then_256", "  +" + std::string(30, '0') + "256",
                                   "1:3: +256 (34 characters) is out of range 0..255"},
                     rejected_case{"24_characters", std::string(21, '0') + "256 ",
@@ -344,6 +357,8 @@ INSTANTIATE_TEST_SUITE_P(
                       "5:2: expected a digit or white space, found '/'"},
         rejected_case{"shift_out_after_windows", repeat(rising, 4) + "7 \x0e " + repeat(rising, 4),
                       "5:3: expected a number, found byte 0x0E"},
+        rejected_case{"shift_out_after_window_edge", "   " + repeat("1 ", 31) + "17\x0e " + repeat(rising, 2),
+                      "1:68: expected a digit or white space, found byte 0x0E"},
         // Read whole, windows with a tab: a line feed at the second byte and
         // a carriage return after it; a lone carriage return at the first.
         rejected_case{"line_feed_second_in_a_window", "   " + repeat("1 ", 32) + "1\n\t2\r" + repeat(rising, 3) + "x",
