@@ -3,6 +3,7 @@
 // accepted text must give exactly the bytes of a reference reading made with
 // sscanf's %d; a rejected one must be rejected at a line and column inside
 // the text.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>

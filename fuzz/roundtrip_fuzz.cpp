@@ -1,6 +1,7 @@
 // Fuzz target: arbitrary bytes as records through every formatter the
 // processor can run, which must agree, and back through the reader, which must give every whole
 // record back byte for byte.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

@@ -1,10 +1,12 @@
 // Every track file writer must give exactly what the record pattern prints.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "textwrite.h"
 

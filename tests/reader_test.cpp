@@ -2,7 +2,13 @@
 // that numbers straddle blocks and the byte-by-byte path meets every case.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
+#include <initializer_list>
+#include <iterator>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
