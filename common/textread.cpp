@@ -22,12 +22,14 @@ bool is_digit(unsigned char c)
     return static_cast<unsigned>(c - '0') < 10;
 }
 
-void set_fault(text_reader &r, text_fault fault, std::uint64_t line, std::uint64_t column, int found)
+void set_fault(text_reader &r, text_fault fault, std::uint64_t line, std::uint64_t column, int found,
+               std::uint64_t offset = 0)
 {
     r.fault = fault;
     r.fault_line = line;
     r.fault_column = column;
     r.found = found;
+    r.found_offset = offset;
 }
 
 void begin_number(text_reader &r, std::uint64_t at)
@@ -77,15 +79,118 @@ std::size_t whole_records(text_reader &r, unsigned char *out, std::size_t n)
     return whole;
 }
 
-// "'x'" for a printable byte, "byte 0xNN" for any other, "end of file".
-void describe_found(int found, char *buffer, std::size_t size)
+// A UTF-8 character's code point, or -1 where the n bytes at c do not
+// begin with one.
+long code_point(const unsigned char *c, std::size_t n)
 {
-    if (found < 0)
+    const unsigned lead = c[0];
+    const std::size_t length = lead >= 0xc2 && lead <= 0xdf   ? 2
+                               : lead >= 0xe0 && lead <= 0xef ? 3
+                               : lead >= 0xf0 && lead <= 0xf4 ? 4
+                                                              : 0;
+    if (length == 0 || n < length)
+        return -1;
+    long point = static_cast<long>(lead & (0x7fu >> length));
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((c[i] & 0xc0) != 0x80)
+            return -1;
+        point = point << 6 | (c[i] & 0x3f);
+    }
+    constexpr long least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (point < least[length] || point > 0x10ffff || (point >= 0xd800 && point <= 0xdfff))
+        return -1;
+    return point;
+}
+
+// The characters that people meet where numbers should be, by what they
+// look like: spaces that are not blanks, digits that are not 0-9, signs.
+struct character_kind {
+    long first, last;
+    const char *kind;
+};
+constexpr character_kind kinds[] = {
+    {0xa0, 0xa0, "a no-break space"},
+    {0x660, 0x669, "an Arabic-Indic digit: only 0-9 are digits here"},
+    {0x6f0, 0x6f9, "an Arabic-Indic digit: only 0-9 are digits here"},
+    {0x966, 0x96f, "a Devanagari digit: only 0-9 are digits here"},
+    {0x2000, 0x200a, "a typographic space: only blanks, tabs and line ends separate numbers"},
+    {0x200b, 0x200b, "a zero-width space"},
+    {0x2010, 0x2015, "a dash: a minus sign is '-'"},
+    {0x202f, 0x202f, "a narrow no-break space"},
+    {0x2212, 0x2212, "a minus sign: here it is '-'"},
+    {0x3000, 0x3000, "an ideographic space"},
+    {0xfeff, 0xfeff, "a byte order mark, which only the very start of the file may hold"},
+    {0xff0b, 0xff0b, "a fullwidth plus sign: here it is '+'"},
+    {0xff0c, 0xff0c, "a fullwidth comma"},
+    {0xff0d, 0xff0d, "a fullwidth hyphen-minus: a minus sign is '-'"},
+    {0xff10, 0xff19, "a fullwidth digit: only 0-9 are digits here"},
+};
+
+// "'x'" for a printable byte, "U+XXXX (what it is)" for a UTF-8 character,
+// "byte 0xNN" for any other byte, "end of file"; with a hint where people
+// put that byte for a reason.
+void describe_found(const text_reader &r, char *buffer, std::size_t size)
+{
+    const int found = r.found;
+    if (found < 0) {
         (void)std::snprintf(buffer, size, "end of file");
-    else if (found >= 0x20 && found < 0x7f)
+    } else if (found == ',' || found == ';') {
+        (void)std::snprintf(buffer, size, "'%c' (numbers are separated by blanks, tabs or line ends)", found);
+    } else if (found >= 0x20 && found < 0x7f) {
         (void)std::snprintf(buffer, size, "'%c'", found);
-    else
+    } else if (found == 0x1a) {
+        (void)std::snprintf(buffer, size, "byte 0x1A (a DOS end-of-file mark)");
+    } else if (const long point = code_point(r.found_bytes, r.found_size); point >= 0) {
+        const char *kind = nullptr;
+        for (const character_kind &k : kinds) {
+            if (point >= k.first && point <= k.last)
+                kind = k.kind;
+        }
+        (void)std::snprintf(buffer, size, kind != nullptr ? "U+%04lX (%s)" : "U+%04lX",
+                            static_cast<unsigned long>(point), kind);
+    } else {
         (void)std::snprintf(buffer, size, "byte 0x%02X", static_cast<unsigned>(found));
+    }
+}
+
+// UTF-16 text, where the fault is at its start: its byte order mark, or a
+// NUL in every other byte. Returns what shows it, or nullptr.
+const char *utf16_sign(const text_reader &r)
+{
+    const unsigned char *h = r.head;
+    if (r.found < 0 || r.found_offset >= 2 || r.head_size < 2)
+        return nullptr;
+    if (r.found_offset == 0 && h[0] == 0xff && h[1] == 0xfe)
+        return "its byte order mark FF FE";
+    if (r.found_offset == 0 && h[0] == 0xfe && h[1] == 0xff)
+        return "its byte order mark FE FF";
+    for (std::size_t nul = 0; r.found == 0 && nul < 2; ++nul) {
+        bool every_other = true;
+        for (std::size_t i = 0; i < r.head_size; ++i)
+            every_other = every_other && (h[i] == 0) == (i % 2 == nul);
+        if (every_other)
+            return "a NUL in every other byte";
+    }
+    return nullptr;
+}
+
+// The bytes of the block at offset r.offset that name a byte fault: the
+// first bytes of the text, and those from the offending byte on. Where the
+// block ends too soon for them, the fault is held until the next ones come.
+void note_found(text_reader &r, const unsigned char *block, std::size_t size)
+{
+    const std::uint64_t end = r.offset + size;
+    for (std::uint64_t at = r.found_offset + r.found_size; r.found_size < sizeof r.found_bytes && at < end; ++at)
+        r.found_bytes[r.found_size++] = block[at - r.offset];
+    const bool more =
+        (r.found >= 0x80 && r.found_size < sizeof r.found_bytes) || (r.found_offset < 2 && r.head_size < sizeof r.head);
+    if (r.fault != text_fault::none && r.found >= 0 && more) {
+        r.held = r.fault;
+        r.fault = text_fault::none;
+    } else if (r.held != text_fault::none && !more) {
+        r.fault = r.held;
+        r.held = text_fault::none;
+    }
 }
 
 // Reads the text from `from` to `to` in the block that starts at begin, at
@@ -141,7 +246,7 @@ bool read_range(text_reader &r, const unsigned char *begin, const unsigned char 
                 r.negative = c == '-';
                 append(r, c);
             } else {
-                set_fault(r, text_fault::not_a_number, r.lines.line, offset_of(p) - r.line_start + 1, c);
+                set_fault(r, text_fault::not_a_number, r.lines.line, offset_of(p) - r.line_start + 1, c, offset_of(p));
             }
             break;
         case text_reader::in::sign:
@@ -150,7 +255,7 @@ bool read_range(text_reader &r, const unsigned char *begin, const unsigned char 
                 r.value = c - '0';
                 append(r, c);
             } else {
-                set_fault(r, text_fault::no_digit, r.lines.line, offset_of(p) - r.line_start + 1, c);
+                set_fault(r, text_fault::no_digit, r.lines.line, offset_of(p) - r.line_start + 1, c, offset_of(p));
             }
             break;
         case text_reader::in::digits:
@@ -165,7 +270,7 @@ bool read_range(text_reader &r, const unsigned char *begin, const unsigned char 
                     break;
                 continue;  // the blank is taken as a gap
             } else {
-                set_fault(r, text_fault::bad_ending, r.lines.line, offset_of(p) - r.line_start + 1, c);
+                set_fault(r, text_fault::bad_ending, r.lines.line, offset_of(p) - r.line_start + 1, c, offset_of(p));
             }
             break;
         }
@@ -176,32 +281,75 @@ bool read_range(text_reader &r, const unsigned char *begin, const unsigned char 
     return true;
 }
 
-// Takes the run that a's block was read ahead with, its text before having
-// been read (r.lines.numbers being on a record boundary): its counts, made as
-// from line 1 with no number before, differ from r's only by where they
-// start, as the lines before leave nothing open.
-void take_run(text_reader &r, const text_ahead &a)
+// Takes the run that a's block was read ahead with, the text before it
+// having been read: where that left r in the steady state the run began in,
+// the run's counts, made as from line 1 with no number before, differ from
+// what r would have made only by where they start. False where it did not.
+bool take_run(text_reader &r, const text_ahead &a)
 {
     text_lines &l = r.lines;
-    const text_lines &run = a.lines;
+    if (l.steady == 0 || l.steady != a.steady)
+        return false;
     const std::uint64_t before = l.line - 1;
     auto line = [before](std::uint64_t in_run) { return in_run != 0 ? before + in_run : 0; };
-    if (l.split_line == 0) {
-        l.split_line = line(run.split_line);
-        l.split_count = run.split_count;
-        l.split_off_line = line(run.split_off_line);
-        l.split_off_count = run.split_off_count;
-    }
-    l.off_line = line(run.off_line);
-    l.off_count = run.off_count;
-    l.last_line = run.numbers != 0 ? line(run.last_line) : l.last_line;
-    l.line = line(run.line);
-    l.line_first = l.numbers + run.line_first;
-    l.numbers += run.numbers;
+    auto slip = [&line](text_slip s) {
+        s.line = line(s.line);
+        s.lost = line(s.lost);
+        s.back = line(s.back);
+        return s;
+    };
+    const text_lines was = l;
+    l = a.lines;
+    l.line = line(a.lines.line);
+    l.numbers = was.numbers + a.lines.numbers;
+    l.line_first = was.numbers + a.lines.line_first;
+    l.last_line = a.lines.numbers != 0 ? line(a.lines.last_line) : was.last_line;
+    l.group_line = line(a.lines.group_line);
+    l.open = slip(a.lines.open);
+    l.broken = line(a.lines.broken);
+    l.pending = slip(a.lines.pending);
+    l.found = was.found.line != 0 ? was.found : slip(a.lines.found);
     if (a.run.line_start != 0) {
         r.line_start = r.offset + a.start + a.run.line_start;
         r.after_cr = a.run.after_cr;
     }
+    return true;
+}
+
+// Keeps the text's first bytes, for naming a fault there, and skips a UTF-8
+// byte order mark at the very start. Returns how many bytes of the block to
+// skip, or -1 when the block is all taken (a mark that may go on in the
+// next, or a fault).
+long take_start(text_reader &r, const unsigned char *begin, std::size_t size)
+{
+    for (std::size_t i = 0; r.head_size < sizeof r.head && i < size; ++i) {
+        if (r.offset + i == r.head_size)
+            r.head[r.head_size++] = begin[i];
+    }
+    if (r.mark_done)
+        return 0;
+    constexpr unsigned char mark[] = {0xef, 0xbb, 0xbf};
+    std::size_t i = 0;
+    while (i < size && r.offset + i < sizeof mark && begin[i] == mark[r.offset + i])
+        ++i;
+    if (r.offset + i == sizeof mark) {
+        r.mark_done = true;
+        r.line_start = sizeof mark;  // columns count from after it
+        return static_cast<long>(i);
+    }
+    if (i == size)
+        return -1;
+    r.mark_done = true;
+    if (r.offset == 0 || r.offset >= sizeof mark)
+        return 0;
+    // The blocks before held the start of a mark, and then it was none: its
+    // first byte is the fault.
+    set_fault(r, text_fault::not_a_number, 1, 1, mark[0], 0);
+    const std::uint64_t offset = r.offset;
+    r.offset = 0;
+    note_found(r, r.head, r.head_size);
+    r.offset = offset;
+    return -1;
 }
 
 }  // namespace
@@ -219,35 +367,53 @@ std::size_t read_text(text_reader &r, const char *text, std::size_t size, unsign
     if (r.fault != text_fault::none)
         return 0;
     const auto *begin = reinterpret_cast<const unsigned char *>(text);
-    const unsigned char *from = begin;
+    if (r.held != text_fault::none) {
+        (void)take_start(r, begin, size);
+        note_found(r, begin, size);
+        r.offset += size;
+        return 0;
+    }
+    const long skip = take_start(r, begin, size);
+    if (skip < 0) {
+        r.offset += size;
+        return 0;
+    }
+    const unsigned char *from = begin + skip;
     // Numbers are stored at out one byte each, after those of the pending record.
     std::memcpy(out, r.pending, static_cast<std::size_t>(r.filled));
     std::size_t n = static_cast<std::size_t>(r.filled);
+    bool read = true;
     if (a.start != 0) {
         // Those before the run are moved up to end where its numbers begin;
-        // where the run's line starts inside a record (seldom), the run is
-        // read again.
-        from += a.start;
-        if (!read_range(r, begin, begin, from, out, n))
-            return 0;
-        first = ahead_room - n;
-        std::memmove(out + first, out, n);
-        if (r.lines.numbers % record_size == 0) {
-            take_run(r, a);
-            n += a.run.numbers;
-            from += a.run.consumed;
+        // where the text before leaves the reader in another state than the
+        // run began in (seldom), the run is read again.
+        read = read_range(r, begin, from, begin + a.start, out, n);
+        from = begin + a.start;
+        if (read) {
+            first = ahead_room - n;
+            std::memmove(out + first, out, n);
+            if (take_run(r, a)) {
+                n += a.run.numbers;
+                from += a.run.consumed;
+            }
         }
     }
-    if (!read_range(r, begin, from, begin + size, out + first, n))
+    if (!read || !read_range(r, begin, from, begin + size, out + first, n)) {
+        first = 0;
+        note_found(r, begin, size);
+        r.offset += size;
         return 0;
+    }
     r.offset += size;
     return whole_records(r, out + first, n);
 }
 
-void read_ahead(window_reader window, const char *text, std::size_t size, std::size_t share, unsigned char *out,
-                text_ahead &a)
+void read_ahead(window_reader window, std::uint64_t steady, const char *text, std::size_t size, std::size_t share,
+                unsigned char *out, text_ahead &a)
 {
     a.start = 0;
+    if (steady == 0)
+        return;
     const auto *t = reinterpret_cast<const unsigned char *>(text);
     const std::size_t end = std::min(size, share);
     // The run starts after a line end, with the window's three bytes before
@@ -261,6 +427,10 @@ void read_ahead(window_reader window, const char *text, std::size_t size, std::s
     if (start == 0)
         return;
     a.lines = text_lines{};
+    a.lines.steady = a.lines.layout[0] = steady;
+    a.lines.layout_size = 1;
+    a.lines.layout_twice = true;
+    a.steady = steady;
     a.run = window(t + start, t + end, out + ahead_room, a.lines);
     a.start = start;
 }
@@ -269,6 +439,18 @@ std::size_t finish_text(text_reader &r, unsigned char *out)
 {
     if (r.fault != text_fault::none)
         return 0;
+    if (r.held != text_fault::none || (!r.mark_done && r.offset != 0)) {
+        // The bytes that name the fault are all there are; a text that
+        // ended in the start of a byte order mark faults at its first byte.
+        if (r.held == text_fault::none) {
+            set_fault(r, text_fault::not_a_number, 1, 1, r.head[0], 0);
+            r.found_size = std::min(r.head_size, sizeof r.found_bytes);
+            std::memcpy(r.found_bytes, r.head, r.found_size);
+        }
+        r.fault = r.held != text_fault::none ? r.held : r.fault;
+        r.held = text_fault::none;
+        return 0;
+    }
     if (r.state == text_reader::in::sign) {
         set_fault(r, text_fault::no_digit, r.lines.line, r.offset - r.line_start + 1, -1);
         return 0;
@@ -286,10 +468,18 @@ std::size_t finish_text(text_reader &r, unsigned char *out)
 
 void describe_fault(const text_reader &r, char *buffer, std::size_t size)
 {
-    char found[16];
-    describe_found(r.found, found, sizeof found);
+    char found[128];
+    describe_found(r, found, sizeof found);
     const std::uint64_t line = r.fault_line;
     const std::uint64_t column = r.fault_column;
+    const char *utf16 = r.fault == text_fault::out_of_range ? nullptr : utf16_sign(r);
+    if (utf16 != nullptr) {
+        (void)std::snprintf(buffer, size,
+                            "%" PRIu64 ":%" PRIu64 ": this is UTF-16 text (%s), not plain text: convert it first, "
+                            "e.g. with iconv -f UTF-16 -t UTF-8",
+                            line, column, utf16);
+        return;
+    }
     switch (r.fault) {
     case text_fault::none:
         (void)std::snprintf(buffer, size, "no fault");
@@ -319,36 +509,19 @@ void describe_fault(const text_reader &r, char *buffer, std::size_t size)
                 static_cast<int>(std::min<std::uint64_t>(r.significant, sizeof r.digits_head)), r.digits_head,
                 r.significant > sizeof r.digits_head ? "..." : "", r.token_length, max_value);
         break;
-    case text_fault::incomplete:
-        if (r.lines.off_line != 0 && r.lines.off_line < line)
-            (void)std::snprintf(buffer, size,
-                                "%" PRIu64 ": incomplete record: %d of %d numbers (records stopped matching lines at "
-                                "line %" PRIu64 ")",
-                                line, r.filled, field_count, r.lines.off_line);
-        else
-            (void)std::snprintf(buffer, size, "%" PRIu64 ": incomplete record: %d of %d numbers", line, r.filled,
-                                field_count);
+    case text_fault::incomplete: {
+        char why[160];
+        describe_incomplete(r.lines, why, sizeof why);
+        (void)std::snprintf(buffer, size, "%" PRIu64 ": incomplete record: %d of %d numbers%s", line, r.filled,
+                            field_count, why);
         break;
+    }
     }
 }
 
 bool describe_layout(const text_reader &r, char *buffer, std::size_t size)
 {
-    const text_lines &l = r.lines;
-    if (l.split_line == 0)
-        return false;
-    constexpr const char *words[] = {"two", "three", "four", "five", "six", "seven", "eight", "nine", "ten"};
-    const std::uint64_t records = l.split_count / record_size + 1;
-    char count[24];
-    if (records - 2 < std::size(words))
-        (void)std::snprintf(count, sizeof count, "%s", words[records - 2]);
-    else
-        (void)std::snprintf(count, sizeof count, "%" PRIu64, records);
-    (void)std::snprintf(buffer, size,
-                        "%" PRIu64 ": warning: %" PRIu64 " numbers here, so line %" PRIu64 " holds its %" PRIu64
-                        " numbers across %s records",
-                        l.split_off_line, l.split_off_count, l.split_line, l.split_count, count);
-    return true;
+    return describe_slip(r.lines, buffer, size);
 }
 
 }  // namespace track

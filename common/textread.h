@@ -6,7 +6,8 @@
 // boundaries carry no meaning); numbers in base 10 with an optional sign and
 // any number of leading zeros, worth 0..255. Anything else stops it with the
 // line and column of the fault. It also notices where records stop matching
-// lines, the trace of a number lost or added by hand.
+// lines, the trace of a number lost or added by hand (textlines.h). A UTF-8
+// byte order mark at the very start is skipped, as editors add one.
 #pragma once
 
 #include <cstddef>
@@ -57,6 +58,17 @@ struct text_reader {
     std::uint64_t fault_line = 0;
     std::uint64_t fault_column = 0;
     int found = -1;  // the offending byte, or -1 for end of text
+
+    // What names the offending byte: it and the bytes after it (a UTF-8
+    // character), and the first bytes of the text (UTF-16). A fault that
+    // needs more of them than its block had is held until they come.
+    text_fault held = text_fault::none;
+    std::uint64_t found_offset = 0;
+    unsigned char found_bytes[4] = {};
+    std::size_t found_size = 0;
+    unsigned char head[8] = {};  // the text's first bytes
+    std::size_t head_size = 0;
+    bool mark_done = false;  // a UTF-8 byte order mark at the start was looked for
 };
 
 // The room read_text needs at out for `size` bytes of text.
@@ -74,13 +86,15 @@ std::size_t read_text(text_reader &r, const char *text, std::size_t size, unsign
 
 // A block read ahead: another thread reads the front of a block through the
 // fast path while the blocks before it are still being read, as if from a
-// first line with no number before; read_text then takes that run as it is
-// where records match lines at its start (as they almost always do), and
-// reads on from its end.
+// first line with no number before, in a steady layout of lines of `steady`
+// numbers (textlines.h); read_text then takes that run as it is where the
+// text before it left the reader in that very state (as it almost always
+// does), and reads on from its end.
 struct text_ahead {
-    std::size_t start = 0;  // where the run begins, just after the block's first line end; 0: no run
-    window_run run;         // what it took
-    text_lines lines;       // its lines and numbers
+    std::size_t start = 0;     // where the run begins, just after the block's first line end; 0: no run
+    std::uint64_t steady = 0;  // the steady layout it began in
+    window_run run;            // what it took
+    text_lines lines;          // its lines and numbers
 };
 
 // A run starts at a line end in the first ahead_search bytes of the block;
@@ -91,8 +105,9 @@ inline constexpr std::size_t ahead_room = record_size + ahead_search / 2 + 1 + w
 
 // Reads the front of the block of text (its first `share` bytes, or a little
 // less) with window, as read_text takes it, for out then given to read_text.
-void read_ahead(window_reader window, const char *text, std::size_t size, std::size_t share, unsigned char *out,
-                text_ahead &a);
+// Where steady is 0 there is nothing to read ahead in.
+void read_ahead(window_reader window, std::uint64_t steady, const char *text, std::size_t size, std::size_t share,
+                unsigned char *out, text_ahead &a);
 
 // read_text for a block read ahead, with out as read_ahead had it (room for
 // ahead_room + text_output_bound(size) bytes): the records are stored from
@@ -109,8 +124,8 @@ std::size_t finish_text(text_reader &r, unsigned char *out);
 void describe_fault(const text_reader &r, char *buffer, std::size_t size);
 
 // Where the text was read whole: false, or true with buffer describing the
-// first line that holds whole records but starts inside one, as "LINE:
-// warning: what", LINE being where records stopped matching lines.
+// first slip of records against lines (textlines.h), as "LINE: warning:
+// what", LINE being where records stopped matching lines.
 bool describe_layout(const text_reader &r, char *buffer, std::size_t size);
 
 }  // namespace track

@@ -12,49 +12,13 @@
 #include <span>
 
 #include "kernel.h"
+#include "textlines.h"
 #include "trame.h"
 
 namespace track {
 
 inline constexpr int window_size = 64;
 inline constexpr int window_scratch = 64;  // a kernel may store a value for every byte of a window
-
-// How the records lie on the lines, kept on both of the reader's ways, so
-// that a line where records stop matching lines can be pointed out.
-struct text_lines {
-    std::uint64_t line = 1;        // the current line
-    std::uint64_t numbers = 0;     // numbers read so far
-    std::uint64_t line_first = 0;  // numbers read before the current line
-    std::uint64_t last_line = 0;   // the line of the last number read
-    // The first line with numbers after the last line that ended on a
-    // record boundary, and how many it holds; 0 while records match lines.
-    std::uint64_t off_line = 0, off_count = 0;
-    // The first line that holds whole records but starts inside one, how
-    // many it holds, and what off_line and off_count were then; 0: none.
-    std::uint64_t split_line = 0, split_count = 0, split_off_line = 0, split_off_count = 0;
-};
-
-// The current line ends, lines.numbers numbers having been read.
-inline void end_line(text_lines &l)
-{
-    const std::uint64_t here = l.numbers - l.line_first;
-    if (here != 0) {
-        if (here % record_size == 0 && l.line_first % record_size != 0 && l.split_line == 0) {
-            l.split_line = l.line;
-            l.split_count = here;
-            l.split_off_line = l.off_line;
-            l.split_off_count = l.off_count;
-        }
-        if (l.numbers % record_size == 0) {
-            l.off_line = 0;
-        } else if (l.off_line == 0) {
-            l.off_line = l.line;
-            l.off_count = here;
-        }
-    }
-    ++l.line;
-    l.line_first = l.numbers;
-}
 
 // What a kernel sees in a window (textwindow_run.h): bit i of each mask
 // stands for byte i.

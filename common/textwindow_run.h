@@ -43,7 +43,7 @@ template <typename Kernel>
     unsigned char *const first_out = out;
     std::uint64_t numbers = where.numbers;
     const unsigned char *break_end = nullptr;  // the end of the last block with a line end
-    std::uint64_t line = where.line, line_first = where.line_first, off_line = where.off_line;
+    std::uint64_t line = where.line, line_first = where.line_first, steady = where.steady;
     // The text was mostly just read in on another core (blockio.h), whose
     // cache then holds it; the processor's own prefetching fetches it from
     // there too late, and the run took twice as long. So it is asked for
@@ -66,10 +66,9 @@ template <typename Kernel>
         std::uint64_t line_ends = breaks;
         if ((cr | std::uint64_t{p[-1] == '\r'}) != 0)  // text with line feeds only has no carriage return
             line_ends &= ~(((cr << 1) | std::uint64_t{p[-1] == '\r'}) & ~cr);
-        // While records match lines (off_line 0), a block with at most two
-        // line ends, each on a record boundary, needs only counting them.
-        // (Without a second, at_second counts every number of the block,
-        // and without any, at_first does too.)
+        // A block with at most two line ends, each ending a line of the
+        // steady layout's count, needs only counting them (textlines.h). (Without a second, at_second counts every
+        // number of the block, and without any, at_first does too.)
         const std::uint64_t before = numbers;
         numbers += static_cast<unsigned>(n);
         const std::uint64_t first = line_ends & (~line_ends + 1);
@@ -77,9 +76,9 @@ template <typename Kernel>
         const std::uint64_t second = rest & (~rest + 1);
         const std::uint64_t at_first = before + k.bits_set(ends & (first - 1));
         const std::uint64_t at_second = before + k.bits_set(ends & (second - 1));
-        const bool off_first = first != 0 && at_first % record_size != 0;
-        const bool off_second = second != 0 && at_second % record_size != 0;
-        if ((off_line | (rest & (rest - 1))) == 0 && !(off_first | off_second)) [[likely]] {
+        const bool off_first = first != 0 && at_first - line_first != steady;
+        const bool off_second = second != 0 && at_second - at_first != steady;
+        if ((rest & (rest - 1)) == 0 && !(off_first | off_second)) [[likely]] {
             line += std::uint64_t{first != 0} + std::uint64_t{second != 0};
             line_first = second != 0 ? at_second : first != 0 ? at_first : line_first;
         } else {
@@ -91,7 +90,7 @@ template <typename Kernel>
             }
             line = where.line;
             line_first = where.line_first;
-            off_line = where.off_line;
+            steady = where.steady;
         }
         break_end = breaks != 0 ? p + taken : break_end;
         p += taken;

@@ -80,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                                 text.begin() + static_cast<std::ptrdiff_t>(at + n));
         track::text_ahead front;
         if (ahead)
-            track::read_ahead(kernel.run, piece.data(), n, block / 2, out.data(), front);
+            track::read_ahead(kernel.run, r.lines.steady, piece.data(), n, block / 2, out.data(), front);
         std::size_t from = 0;
         const std::size_t made = track::read_text(r, piece.data(), n, out.data(), front, from);
         got.append(reinterpret_cast<const char *>(out.data() + from), made);

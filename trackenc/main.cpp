@@ -6,7 +6,9 @@
 // stop matching lines, as a number lost or added by hand leaves them); 1
 // after one line on standard error saying why, talvor.vrd then being as it
 // was.
+#include <atomic>
 #include <cerrno>
+#include <cstdint>
 
 #include "blockio.h"
 #include "input.h"
@@ -37,10 +39,13 @@ unsigned char bytes[track::io_slots][track::ahead_room + track::text_output_boun
 // fast path.
 track::text_ahead ahead[track::io_slots];
 track::window_reader window = nullptr;
+// The steady layout the reader was in after its last block, which the
+// blocks read ahead most likely begin in too (textread.h).
+std::atomic<std::uint64_t> steady{0};
 
 void read_ahead(const track::io_block &b, std::size_t share)
 {
-    track::read_ahead(window, b.data, b.size, share, b.out, ahead[b.slot]);
+    track::read_ahead(window, steady.load(std::memory_order_relaxed), b.data, b.size, share, b.out, ahead[b.slot]);
 }
 
 }  // namespace
@@ -82,8 +87,9 @@ int main(int argc, char **argv)
         std::size_t from = 0;
         const std::size_t made =
             b.size == 0 ? finish_text(reader, b.out) : read_text(reader, b.data, b.size, b.out, ahead[b.slot], from);
+        steady.store(reader.lines.steady, std::memory_order_relaxed);
         if (reader.fault != text_fault::none) {
-            char where[200];
+            char where[400];
             describe_fault(reader, where, sizeof where);
             report(program, "%s:%s", track_file, where);
             return failure;
@@ -100,7 +106,7 @@ int main(int argc, char **argv)
         report_replace_failure(program, record_file, out);
         return failure;
     }
-    if (char where[200]; describe_layout(reader, where, sizeof where))
+    if (char where[400]; describe_layout(reader, where, sizeof where))
         report(program, "%s:%s", track_file, where);
     return 0;
 }
