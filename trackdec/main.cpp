@@ -25,7 +25,11 @@ constexpr char usage[] = "Usage: trackdec\n"
                          "Convert the record file talvor.vrd in the current directory (sixteen bytes\n"
                          "per record) into the track file piste1.txt (one line of sixteen numbers per\n"
                          "record). piste1.txt is replaced only when the whole file converted.\n"
-                         "Arguments other than --help and --version are ignored. See trackdec(1).\n";
+                         "Arguments other than --help and --version are ignored.\n"
+                         "\n"
+                         "Exit status: 0 when piste1.txt was written (trailing bytes that make no whole\n"
+                         "record are dropped with a warning); 255 after one line on standard error\n"
+                         "saying why, piste1.txt then being as it was. See trackdec(1).\n";
 
 constexpr std::size_t block_records = track::record_block_size / track::record_size;
 

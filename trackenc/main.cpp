@@ -27,7 +27,11 @@ constexpr char usage[] = "Usage: trackenc\n"
                          "Convert the track file piste1.txt in the current directory (sixteen numbers\n"
                          "0..255 per record) into the record file talvor.vrd (sixteen bytes per\n"
                          "record). talvor.vrd is replaced only when the whole track converted.\n"
-                         "Arguments other than --help and --version are ignored. See trackenc(1).\n";
+                         "Arguments other than --help and --version are ignored.\n"
+                         "\n"
+                         "Exit status: 0 when talvor.vrd was written (a warning may name lines where a\n"
+                         "number was lost and one added by hand); 1 after one line on standard error\n"
+                         "saying why, talvor.vrd then being as it was. See trackenc(1).\n";
 
 // In static storage rather than on the stack, which may be small: a block of
 // text and its records for each of the slots that the reading and writing
