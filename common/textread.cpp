@@ -179,12 +179,15 @@ const char *utf16_sign(const text_reader &r)
 // block ends too soon for them, the fault is held until the next ones come.
 void note_found(text_reader &r, const unsigned char *block, std::size_t size)
 {
+    if (r.found < 0)
+        return;  // a fault at a number or at the end names no byte
     const std::uint64_t end = r.offset + size;
-    for (std::uint64_t at = r.found_offset + r.found_size; r.found_size < sizeof r.found_bytes && at < end; ++at)
+    for (std::uint64_t at = r.found_offset + r.found_size;
+         r.found_size < sizeof r.found_bytes && at >= r.offset && at < end; ++at)
         r.found_bytes[r.found_size++] = block[at - r.offset];
     const bool more =
         (r.found >= 0x80 && r.found_size < sizeof r.found_bytes) || (r.found_offset < 2 && r.head_size < sizeof r.head);
-    if (r.fault != text_fault::none && r.found >= 0 && more) {
+    if (r.fault != text_fault::none && more) {
         r.held = r.fault;
         r.fault = text_fault::none;
     } else if (r.held != text_fault::none && !more) {
@@ -282,13 +285,14 @@ bool read_range(text_reader &r, const unsigned char *begin, const unsigned char 
 }
 
 // Takes the run that a's block was read ahead with, the text before it
-// having been read: where that left r in the steady state the run began in,
-// the run's counts, made as from line 1 with no number before, differ from
-// what r would have made only by where they start. False where it did not.
+// having been read, where the run took the lines after it as r would have
+// (textlines.h). Its counts, made as from line 1 with no number before,
+// differ from r's only by where they start. False where it did not.
 bool take_run(text_reader &r, const text_ahead &a)
 {
     text_lines &l = r.lines;
-    if (l.steady == 0 || l.steady != a.steady)
+    const text_lines &run = a.lines;
+    if (!runs_on(l, a.layout, run))
         return false;
     const std::uint64_t before = l.line - 1;
     auto line = [before](std::uint64_t in_run) { return in_run != 0 ? before + in_run : 0; };
@@ -299,16 +303,22 @@ bool take_run(text_reader &r, const text_ahead &a)
         return s;
     };
     const text_lines was = l;
-    l = a.lines;
-    l.line = line(a.lines.line);
-    l.numbers = was.numbers + a.lines.numbers;
-    l.line_first = was.numbers + a.lines.line_first;
-    l.last_line = a.lines.numbers != 0 ? line(a.lines.last_line) : was.last_line;
-    l.group_line = line(a.lines.group_line);
-    l.open = slip(a.lines.open);
-    l.broken = line(a.lines.broken);
-    l.pending = slip(a.lines.pending);
-    l.found = was.found.line != 0 ? was.found : slip(a.lines.found);
+    if (run.slow_lines != 0 || l.steady == 0) {
+        // It judged lines of its own, or r keeps its place in the layout
+        // itself: all the run knows is r's now.
+        l = run;
+        l.origin = was.numbers + run.origin;
+        l.group_line = line(run.group_line);
+        l.open = slip(run.open);
+        l.broken = line(run.broken);
+        l.pending = slip(run.pending);
+        l.found = was.found.line != 0 ? was.found : slip(run.found);
+        l.slow_lines = was.slow_lines + run.slow_lines;
+    }
+    l.line = line(run.line);
+    l.numbers = was.numbers + run.numbers;
+    l.line_first = was.numbers + run.line_first;
+    l.last_line = run.numbers != 0 ? line(run.last_line) : was.last_line;
     if (a.run.line_start != 0) {
         r.line_start = r.offset + a.start + a.run.line_start;
         r.after_cr = a.run.after_cr;
@@ -408,11 +418,11 @@ std::size_t read_text(text_reader &r, const char *text, std::size_t size, unsign
     return whole_records(r, out + first, n);
 }
 
-void read_ahead(window_reader window, std::uint64_t steady, const char *text, std::size_t size, std::size_t share,
+void read_ahead(window_reader window, std::uint64_t layout, const char *text, std::size_t size, std::size_t share,
                 unsigned char *out, text_ahead &a)
 {
     a.start = 0;
-    if (steady == 0)
+    if (layout == 0)
         return;
     const auto *t = reinterpret_cast<const unsigned char *>(text);
     const std::size_t end = std::min(size, share);
@@ -426,11 +436,8 @@ void read_ahead(window_reader window, std::uint64_t steady, const char *text, st
     }
     if (start == 0)
         return;
-    a.lines = text_lines{};
-    a.lines.steady = a.lines.layout[0] = steady;
-    a.lines.layout_size = 1;
-    a.lines.layout_twice = true;
-    a.steady = steady;
+    a.lines = sure_of(layout);
+    a.layout = layout;
     a.run = window(t + start, t + end, out + ahead_room, a.lines);
     a.start = start;
 }

@@ -86,13 +86,13 @@ std::size_t read_text(text_reader &r, const char *text, std::size_t size, unsign
 
 // A block read ahead: another thread reads the front of a block through the
 // fast path while the blocks before it are still being read, as if from a
-// first line with no number before, in a steady layout of lines of `steady`
-// numbers (textlines.h); read_text then takes that run as it is where the
-// text before it left the reader in that very state (as it almost always
-// does), and reads on from its end.
+// first line with no number before, sure of a layout (textlines.h: the one
+// the reader was last sure of, packed); read_text then takes that run as it
+// is where the text before it left the reader in that very state, at the
+// start of a group (as it most often does), and reads on from its end.
 struct text_ahead {
     std::size_t start = 0;     // where the run begins, just after the block's first line end; 0: no run
-    std::uint64_t steady = 0;  // the steady layout it began in
+    std::uint64_t layout = 0;  // the layout it began sure of, packed
     window_run run;            // what it took
     text_lines lines;          // its lines and numbers
 };
@@ -105,8 +105,8 @@ inline constexpr std::size_t ahead_room = record_size + ahead_search / 2 + 1 + w
 
 // Reads the front of the block of text (its first `share` bytes, or a little
 // less) with window, as read_text takes it, for out then given to read_text.
-// Where steady is 0 there is nothing to read ahead in.
-void read_ahead(window_reader window, std::uint64_t steady, const char *text, std::size_t size, std::size_t share,
+// Where layout is 0 there is nothing to read ahead in.
+void read_ahead(window_reader window, std::uint64_t layout, const char *text, std::size_t size, std::size_t share,
                 unsigned char *out, text_ahead &a);
 
 // read_text for a block read ahead, with out as read_ahead had it (room for

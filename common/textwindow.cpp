@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstring>
 
+#include "bits.h"
 #include "textwindow_run.h"
 
 namespace track {
@@ -147,14 +148,7 @@ struct portable_window {
         return any > 255 ? -1 : static_cast<int>(o - out);
     }
 
-    // Without a popcount instruction, the compiler would call a function.
-    static unsigned bits_set(std::uint64_t x)
-    {
-        x -= (x >> 1) & 0x5555555555555555u;
-        x = (x & 0x3333333333333333u) + ((x >> 2) & 0x3333333333333333u);
-        x = (x + (x >> 4)) & 0x0f0f0f0f0f0f0f0fu;
-        return static_cast<unsigned>((x * ones) >> 56);
-    }
+    static unsigned bits_set(std::uint64_t x) { return count_bits(x); }
 };
 
 }  // namespace

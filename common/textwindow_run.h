@@ -43,7 +43,8 @@ template <typename Kernel>
     unsigned char *const first_out = out;
     std::uint64_t numbers = where.numbers;
     const unsigned char *break_end = nullptr;  // the end of the last block with a line end
-    std::uint64_t line = where.line, line_first = where.line_first, steady = where.steady;
+    std::uint64_t line = where.line, steady = where.steady;
+    std::uint64_t due = where.line_first + steady;  // the count of numbers at which a steady line ends
     // The text was mostly just read in on another core (blockio.h), whose
     // cache then holds it; the processor's own prefetching fetches it from
     // there too late, and the run took twice as long. So it is asked for
@@ -67,8 +68,9 @@ template <typename Kernel>
         if ((cr | std::uint64_t{p[-1] == '\r'}) != 0)  // text with line feeds only has no carriage return
             line_ends &= ~(((cr << 1) | std::uint64_t{p[-1] == '\r'}) & ~cr);
         // A block with at most two line ends, each ending a line of the
-        // steady layout's count, needs only counting them (textlines.h). (Without a second, at_second counts every
-        // number of the block, and without any, at_first does too.)
+        // steady layout's count, needs only counting them (textlines.h).
+        // (Without a second, at_second counts every number of the block,
+        // and without any, at_first does too.)
         const std::uint64_t before = numbers;
         numbers += static_cast<unsigned>(n);
         const std::uint64_t first = line_ends & (~line_ends + 1);
@@ -76,21 +78,19 @@ template <typename Kernel>
         const std::uint64_t second = rest & (~rest + 1);
         const std::uint64_t at_first = before + k.bits_set(ends & (first - 1));
         const std::uint64_t at_second = before + k.bits_set(ends & (second - 1));
-        const bool off_first = first != 0 && at_first - line_first != steady;
-        const bool off_second = second != 0 && at_second - at_first != steady;
+        const bool off_first = first != 0 && at_first != due;
+        const bool off_second = second != 0 && at_second != due + steady;
         if ((rest & (rest - 1)) == 0 && !(off_first | off_second)) [[likely]] {
-            line += std::uint64_t{first != 0} + std::uint64_t{second != 0};
-            line_first = second != 0 ? at_second : first != 0 ? at_first : line_first;
+            const std::uint64_t lines = std::uint64_t{first != 0} + std::uint64_t{second != 0};
+            line += lines;
+            due += lines * steady;
         } else {
             where.line = line;
-            where.line_first = line_first;
-            for (std::uint64_t b = line_ends; b != 0; b &= b - 1) {
-                where.numbers = before + k.bits_set(ends & ((b & (~b + 1)) - 1));
-                end_line(where);
-            }
+            where.line_first = due - steady;
+            end_lines(where, line_ends, ends, before);
             line = where.line;
-            line_first = where.line_first;
             steady = where.steady;
+            due = where.line_first + steady;
         }
         break_end = breaks != 0 ? p + taken : break_end;
         p += taken;
@@ -134,7 +134,7 @@ template <typename Kernel>
     run.numbers = static_cast<std::size_t>(out - first_out);
     where.numbers = numbers;
     where.line = line;
-    where.line_first = line_first;
+    where.line_first = due - steady;
     // Where the last line starts (after its line feed, counted or not): the
     // last block with a line end has one before its end.
     if (break_end != nullptr) {

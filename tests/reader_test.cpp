@@ -45,7 +45,7 @@ reading read_in_blocks(const std::string &text, std::size_t block, track::window
         // block's end would end there.
         const std::string piece = text.substr(at, size) + ' ';
         if (share != 0)
-            track::read_ahead(window, r.lines.steady, piece.data(), size, share, out.data(), ahead);
+            track::read_ahead(window, track::packed_layout(r.lines), piece.data(), size, share, out.data(), ahead);
         std::size_t from = 0;
         const std::size_t n = track::read_text(r, piece.data(), size, out.data(), ahead, from);
         EXPECT_TRUE(r.fault == track::text_fault::none || n == 0) << "records stored at a fault";
@@ -506,6 +506,7 @@ INSTANTIATE_TEST_SUITE_P(
         layout_case{"no_final_line_feed",
                     laid_out({8, 8}, 20, 0, 0, " ").erase(laid_out({8, 8}, 20, 0, 0, " ").size() - 1), ""},
         layout_case{"blank_lines", laid_out({10, 6}, 20, 0, 0, "\n\n"), ""},
+        layout_case{"blank_lines_8_and_8", laid_out({8, 8}, 40, 0, 0, "\n\n"), ""},
         layout_case{"crlf", laid_out({8, 8}, 20, 0, 0, "\r\n"), ""},
         layout_case{"lone_cr", laid_out({16}, 20, 0, 0, "\r"), ""},
         layout_case{"trailing_blanks", laid_out({32}, 20, 0, 0, "  \n"), ""}),
@@ -542,6 +543,9 @@ INSTANTIATE_TEST_SUITE_P(
         layout_case{"10_and_6_on_the_6", laid_out({10, 6}, 20, 4, 9),
                     "3: warning: line 4 holds 5 numbers where the layout has 6, and line 9 holds 11 where it has 10: "
                     "the records of lines 3 to 9 are shifted"},
+        layout_case{"8_and_8_blank_lines", laid_out({8, 8}, 40, 33, 38, "\n\n"),
+                    "65: warning: line 65 holds 7 numbers where the layout has 8, and line 75 holds 9 where it has 8: "
+                    "the records of lines 65 to 75 are shifted"},
         layout_case{
             "4_per_line", laid_out({4}, 20, 9, 14),
             "9: warning: line 9 holds 3 numbers where the layout has 4, and line 14 holds 5 where it has 4: the "
@@ -632,7 +636,8 @@ TEST(Reader, WindowsTakeEveryForm)
             const std::string before = repeat(rising, 2);
             track::read_text(r, before.data(), before.size(), block.data());
             track::text_ahead ahead;
-            track::read_ahead(k.run, r.lines.steady, text.data(), text.size(), text.size(), block.data(), ahead);
+            track::read_ahead(k.run, track::packed_layout(r.lines), text.data(), text.size(), text.size(), block.data(),
+                              ahead);
             std::string spoilt = text;
             spoilt.replace(ahead.start, ahead.run.consumed, ahead.run.consumed, 'x');
             std::size_t first = 0;

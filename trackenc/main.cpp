@@ -43,13 +43,13 @@ unsigned char bytes[track::io_slots][track::ahead_room + track::text_output_boun
 // fast path.
 track::text_ahead ahead[track::io_slots];
 track::window_reader window = nullptr;
-// The steady layout the reader was in after its last block, which the
-// blocks read ahead most likely begin in too (textread.h).
-std::atomic<std::uint64_t> steady{0};
+// The layout the reader was sure of after its last block, packed, which
+// the blocks read ahead most likely begin in too (textread.h).
+std::atomic<std::uint64_t> layout{0};
 
 void read_ahead(const track::io_block &b, std::size_t share)
 {
-    track::read_ahead(window, steady.load(std::memory_order_relaxed), b.data, b.size, share, b.out, ahead[b.slot]);
+    track::read_ahead(window, layout.load(std::memory_order_relaxed), b.data, b.size, share, b.out, ahead[b.slot]);
 }
 
 }  // namespace
@@ -82,6 +82,7 @@ int main(int argc, char **argv)
         else
             report_replace_failure(program, record_file, out);
     };
+    std::uint64_t kept = 0;  // the layout after the block before
     for (;;) {
         io_block b;
         if (!io_next(io, b)) {
@@ -91,7 +92,11 @@ int main(int argc, char **argv)
         std::size_t from = 0;
         const std::size_t made =
             b.size == 0 ? finish_text(reader, b.out) : read_text(reader, b.data, b.size, b.out, ahead[b.slot], from);
-        steady.store(reader.lines.steady, std::memory_order_relaxed);
+        // Only a layout kept over a whole block is worth reading ahead in;
+        // elsewhere the runs would be read again here, in vain.
+        const std::uint64_t now = packed_layout(reader.lines);
+        layout.store(now == kept ? now : 0, std::memory_order_relaxed);
+        kept = now;
         if (reader.fault != text_fault::none) {
             char where[400];
             describe_fault(reader, where, sizeof where);
