@@ -73,6 +73,10 @@ bool read_into(block_io &io, std::uint64_t block)
 // block k's slot is read into again once block k is written.
 void *run_io(void *arg)
 {
+    // A fault here is as fatal as on the main thread, and removes the
+    // pending name the same way: that name stays as it is while this
+    // thread runs (signals.h).
+    take_own_faults();
     block_io &io = *static_cast<block_io *>(arg);
     for (std::uint64_t block = 0;; ++block) {
         if (block >= io_slots) {
@@ -115,8 +119,8 @@ void io_start(block_io &io)
     struct stat st {};
     if (io.out.in_place || fstat(fileno(io.in.file), &st) != 0 || !S_ISREG(st.st_mode))
         return;
-    // The thread takes no signal meant for the process: the main thread's
-    // handler is the one that sees the pending name whole (signals.h).
+    // The thread takes no signal meant for the process, which the main
+    // thread handles, only those it raises itself (signals.h).
     if (sem_init(&io.read, 0, 0) != 0)
         return;
     if (sem_init(&io.written, 0, 0) != 0) {

@@ -15,6 +15,19 @@ namespace track {
 
 namespace {
 
+// A descriptor closed with its scope; -2 for none.
+struct descriptor {
+    int fd;
+    explicit descriptor(int f) : fd(f) {}
+    descriptor(const descriptor &) = delete;
+    descriptor &operator=(const descriptor &) = delete;
+    ~descriptor()
+    {
+        if (fd >= 0)
+            (void)close(fd);
+    }
+};
+
 bool fail(replacement &r, replace_step step = replace_step::other)
 {
     if (r.error == 0) {
@@ -209,6 +222,11 @@ bool replace_commit(replacement &r)
         return fail(r);
     if (!r.named && !name_temp(r, link_unnamed))
         return fail(r, replace_step::create);
+    // A directory the user may not read cannot be opened to be synced: then
+    // the whole filesystem is, through a descriptor kept on the new file.
+    const descriptor kept{r.dir_syncable ? -2 : dup(r.fd)};
+    if (kept.fd == -1)
+        return fail(r);
     const int fd = r.fd;
     r.fd = -1;
     if (close(fd) != 0)
@@ -226,7 +244,8 @@ bool replace_commit(replacement &r)
         r.named = false;
     }
     // The rename itself must reach the disk before success is reported.
-    if (r.dir_syncable && fsync(r.dir) != 0 && errno != EINVAL)
+    const int synced = r.dir_syncable ? fsync(r.dir) : syncfs(kept.fd);
+    if (synced != 0 && errno != EINVAL)
         return fail(r);
     replace_abandon(r);
     return true;

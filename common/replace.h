@@ -30,7 +30,7 @@ enum class replace_step : unsigned char { other, create, rename };
 struct replacement {
     int fd = -1;                // where the new contents go
     int dir = -1;               // the directory that holds the file replaced
-    bool dir_syncable = false;  // dir was opened for reading, so it can be synced
+    bool dir_syncable = false;  // dir was opened for reading, so it can be synced (else its filesystem is)
     bool in_place = false;      // the output is written as it stands
     bool existed = false;       // the output existed: give its mode and owner on
     bool named = false;         // the new contents have the name in temp

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace track {
@@ -25,6 +26,9 @@ constexpr int fatal_signals[] = {
     SIGPWR,
 #endif
 };
+
+// The signals a thread raises itself: a fault of its own, an abort.
+constexpr int own_signals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGABRT};
 
 void remove_pending_and_die(int sig)
 {
@@ -78,6 +82,15 @@ signals_held::signals_held()
 signals_held::~signals_held()
 {
     (void)sigprocmask(SIG_SETMASK, &saved, nullptr);
+}
+
+void take_own_faults()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : own_signals)
+        sigaddset(&set, sig);
+    (void)pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
 }
 
 void set_pending(int dir, const char *name)

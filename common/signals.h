@@ -24,7 +24,12 @@ struct signals_held {
 };
 
 // The name in directory dir that a fatal signal removes; "" for none. Change
-// it only while the signals are held.
+// it only while the signals are held, and never while another thread runs.
 void set_pending(int dir, const char *name);
+
+// For a thread started while the signals were held: the signals that a
+// thread raises itself (a fault, an abort) are taken where they arise, as
+// they cannot wait for the main thread; the others stay with it.
+void take_own_faults();
 
 }  // namespace track
