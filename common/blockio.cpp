@@ -24,13 +24,6 @@ unsigned char *output_of(const block_io &io, std::uint64_t block)
     return io.outputs + slot(block) * io.output_size;
 }
 
-// The first failure is the one told, whichever side meets it.
-void fail(block_io &io, io_failure what)
-{
-    io_failure none = io_failure::none;
-    (void)io.failed.compare_exchange_strong(none, what, std::memory_order_acq_rel);
-}
-
 void wait(sem_t &s)
 {
     while (sem_wait(&s) != 0 && errno == EINTR) {
@@ -62,10 +55,8 @@ bool read_into(block_io &io, std::uint64_t block)
     const bool ok = read_block(io.in, input_of(io, block), io.block_size, got);
     io.got[slot(block)] = got;
     io.read_failed[slot(block)] = !ok;
-    if (!ok) {
+    if (!ok)
         io.error = errno;
-        fail(io, io_failure::reading);
-    }
     return ok;
 }
 
@@ -134,23 +125,26 @@ void io_start(block_io &io)
 
 bool io_next(block_io &io, io_block &block)
 {
+    if (io.write_failed) {
+        io.failed = io_failure::writing;
+        return false;
+    }
     if (io.threaded)
         wait_and_share(io, io.read, false);
-    else if (io.failed.load(std::memory_order_relaxed) == io_failure::none)
+    else
         (void)read_into(io, io.next);
-    // A failed read is told at its own block, after the blocks read before
-    // it; a failed write at once.
-    if (io.failed.load(std::memory_order_acquire) == io_failure::writing || io.read_failed[slot(io.next)])
+    if (io.read_failed[slot(io.next)]) {
+        io.failed = io_failure::reading;
         return false;
+    }
     block = block_of(io, io.next);
     return true;
 }
 
 void io_put(block_io &io, std::size_t from, std::size_t made)
 {
-    if (io.failed.load(std::memory_order_acquire) != io_failure::writing &&
-        !replace_write(io.out, output_of(io, io.next) + from, made))
-        fail(io, io_failure::writing);
+    if (!io.write_failed)
+        io.write_failed = !replace_write(io.out, output_of(io, io.next) + from, made);
     if (io.threaded)
         (void)sem_post(&io.written);
     ++io.next;
@@ -162,7 +156,8 @@ bool io_finish(block_io &io)
         (void)pthread_join(io.thread, nullptr);
         io.threaded = false;
     }
-    return io.failed.load(std::memory_order_acquire) == io_failure::none;
+    io.failed = io.write_failed ? io_failure::writing : io_failure::none;
+    return !io.write_failed;
 }
 
 }  // namespace track

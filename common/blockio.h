@@ -62,14 +62,18 @@ struct block_io {
     void (*ahead)(const io_block &block, std::size_t share) = nullptr;
 
     // The rest is block_io's own.
+    // The failure told is the one a single thread would meet first: the
+    // caller's write of a block comes before any read after it, so a failed
+    // write is told at once, a failed read at its own block.
+    io_failure failed = io_failure::none;  // set where io_next or io_finish returns false
     std::size_t got[io_slots] = {};
     std::atomic<std::size_t> share{block_size / 4};  // bytes of each block for the thread's `ahead`
-    bool read_failed[io_slots] = {};
-    sem_t read{};                   // blocks read, not yet taken
-    sem_t written{};                // blocks written, their slots free again
-    std::atomic<bool> stop{false};  // the caller gave up
-    std::atomic<io_failure> failed{io_failure::none};
-    int error = 0;  // errno of a failed read; a failed write's is in out.error
+    bool read_failed[io_slots] = {};                 // the thread's, seen by the caller once the block is posted
+    bool write_failed = false;                       // the caller's
+    sem_t read{};                                    // blocks read, not yet taken
+    sem_t written{};                                 // blocks written, their slots free again
+    std::atomic<bool> stop{false};                   // the caller gave up
+    int error = 0;                                   // errno of a failed read; a failed write's is in out.error
     std::uint64_t next = 0;
     bool semaphores = false;  // read and written are set up
     bool threaded = false;

@@ -269,6 +269,8 @@ TEST(Replacement, FaultsAtEachStep)
         int records = 1;
         bool unreadable_directory = false;
         int signal = SIGTERM;
+        long file_size_limit = -1;
+        int runs = 1;  // each with the same outcome
     } const cases[] = {
         {false, "fsync:error=EIO:when=1", 1, io, false},
         {true, "fsync:error=EIO:when=1", 1, io, false},
@@ -297,53 +299,60 @@ TEST(Replacement, FaultsAtEachStep)
         {true, "read:signal=SIGSEGV:when=3", -1, "", false, 20000, false, SIGSEGV},
         {true, "read:signal=SIGBUS:when=2", -1, "", false, 20000, false, SIGBUS},
         {false, "read:error=EIO:when=3", 1, "trackenc: cannot read piste1.txt: Input/output error\n", false, 20000},
+        // Two failures at once: the write of block 0 comes first, however
+        // far the thread has read by then.
+        {false, "read:error=EIO:when=3", 1, "trackenc: cannot write talvor.vrd: File too large\n", false, 20000, false,
+         SIGTERM, 100000, 5},
         // A directory that cannot be opened to be synced: its filesystem is.
         {false, "fchmod:error=ENOSYS", 0, "", true, 1, true},
         {true, "fchmod:error=ENOSYS", 0, "", true, 1, true},
         {false, "syncfs:error=EIO", 1, io, true, 1, true},
     };
-    for (const fault_case &c : cases) {
-        if (c.named && no_tmpfile[0] == '\0')
-            continue;
-        scratch s;
-        write_file(s / "piste1.txt", repeat(rising, c.records));
-        write_file(s / "talvor.vrd", old_output);
-        // User 65534 may not reach the build folder: strace runs the
-        // program from a descriptor opened here.
-        const int program = open(enc.path.c_str(), O_RDONLY);
-        if (c.unreadable_directory) {
-            for (const fs::path &p : {s.dir, s / "piste1.txt", s / "talvor.vrd"})
-                ASSERT_EQ(chown(p.c_str(), 65534, 65534), 0);
-            fs::permissions(s.dir, fs::perms(0300));
+    for (const fault_case &c : cases)
+        for (int run_number = 0; run_number < c.runs; ++run_number) {
+            if (c.named && no_tmpfile[0] == '\0')
+                continue;
+            scratch s;
+            write_file(s / "piste1.txt", repeat(rising, c.records));
+            write_file(s / "talvor.vrd", old_output);
+            // User 65534 may not reach the build folder: strace runs the
+            // program from a descriptor opened here.
+            const int program = open(enc.path.c_str(), O_RDONLY);
+            if (c.unreadable_directory) {
+                for (const fs::path &p : {s.dir, s / "piste1.txt", s / "talvor.vrd"})
+                    ASSERT_EQ(chown(p.c_str(), 65534, 65534), 0);
+                fs::permissions(s.dir, fs::perms(0300));
+            }
+            const fs::path log = s.dir.string() + ".strace";
+            outcome o =
+                run("/usr/bin/env", s.dir,
+                    {.args = {"ASAN_OPTIONS=detect_leaks=0:verify_asan_link_order=0",  // LeakSanitizer cannot run
+                                                                                       // under strace
+                              "strace", "-f", "-o", log.string(), "-e",
+                              "trace=fsync,syncfs,renameat,renameat2,linkat,fchmod,fchown,clone,clone3,read,write",
+                              "-e", "inject=" + c.inject, "/proc/self/fd/" + std::to_string(program)},
+                     .file_size_limit = c.file_size_limit,
+                     .as_nobody = c.unreadable_directory,
+                     .named = c.named});
+            close(program);
+            const std::string calls = read_file(log);
+            fs::remove(log);
+            const std::string what = c.inject + (c.named ? " named" : "") + (c.unreadable_directory ? " in 0300" : "");
+            EXPECT_EQ(o.status, c.status) << what << "\n" << o.err;
+            EXPECT_EQ(o.signal, c.status < 0 ? c.signal : 0) << what;
+            EXPECT_EQ(o.err, c.err) << what;
+            // Compared whole, but not printed: a track of 20000 records would be.
+            EXPECT_TRUE(read_file(s / "talvor.vrd") == (c.replaced ? repeat(byte_run(0, 16), c.records) : old_output))
+                << what;
+            EXPECT_EQ(listing(s.dir), (std::vector<std::string>{"piste1.txt", "talvor.vrd"})) << what;
+            if (c.status == 0) {
+                const char *const dir_sync = c.unreadable_directory ? "syncfs(" : "fsync(";
+                const std::size_t file = calls.find("fsync("), rename = calls.find("rename", file + 1);
+                EXPECT_TRUE(file != std::string::npos && rename != std::string::npos &&
+                            calls.find(dir_sync, rename) != std::string::npos)
+                    << calls;
+            }
         }
-        const fs::path log = s.dir.string() + ".strace";
-        outcome o = run("/usr/bin/env", s.dir,
-                        {.args = {"ASAN_OPTIONS=detect_leaks=0:verify_asan_link_order=0",  // LeakSanitizer cannot run
-                                                                                           // under strace
-                                  "strace", "-f", "-o", log.string(), "-e",
-                                  "trace=fsync,syncfs,renameat,renameat2,linkat,fchmod,fchown,clone,clone3,read,write",
-                                  "-e", "inject=" + c.inject, "/proc/self/fd/" + std::to_string(program)},
-                         .as_nobody = c.unreadable_directory,
-                         .named = c.named});
-        close(program);
-        const std::string calls = read_file(log);
-        fs::remove(log);
-        const std::string what = c.inject + (c.named ? " named" : "") + (c.unreadable_directory ? " in 0300" : "");
-        EXPECT_EQ(o.status, c.status) << what << "\n" << o.err;
-        EXPECT_EQ(o.signal, c.status < 0 ? c.signal : 0) << what;
-        EXPECT_EQ(o.err, c.err) << what;
-        // Compared whole, but not printed: a track of 20000 records would be.
-        EXPECT_TRUE(read_file(s / "talvor.vrd") == (c.replaced ? repeat(byte_run(0, 16), c.records) : old_output))
-            << what;
-        EXPECT_EQ(listing(s.dir), (std::vector<std::string>{"piste1.txt", "talvor.vrd"})) << what;
-        if (c.status == 0) {
-            const char *const dir_sync = c.unreadable_directory ? "syncfs(" : "fsync(";
-            const std::size_t file = calls.find("fsync("), rename = calls.find("rename", file + 1);
-            EXPECT_TRUE(file != std::string::npos && rename != std::string::npos &&
-                        calls.find(dir_sync, rename) != std::string::npos)
-                << calls;
-        }
-    }
 }
 
 // A failing run: what to put in the directory, and the one line expected.
