@@ -303,6 +303,8 @@ INSTANTIATE_TEST_SUITE_P(
                     rejected_case{"then_one_lost", rising + repeat("1 ", 14) + "1\n" + rising,
                                   "3: incomplete record: 15 of 16 numbers (line 2 holds 15 numbers where the layout "
                                   "has 16)"},
+                    rejected_case{"without_a_layout", "1 2 3\n4 5\n6 7 8 9\n",
+                                  "3: incomplete record: 9 of 16 numbers (records stopped matching lines at line 1)"},
                     // Lines of another layout after it say nothing of a line.
                     rejected_case{"then_another_layout", rising + "1 2 3\n4 5\n6 7 8 9\n",
                                   "4: incomplete record: 9 of 16 numbers (records stopped matching lines at line 2)"}),
@@ -540,6 +542,19 @@ INSTANTIATE_TEST_SUITE_P(
         accepted_case{"4_per_line", laid_out({4}, 20, 9, 14), counting(20),
                       "9: warning: line 9 holds 3 numbers where the layout has 4, and line 14 holds 5 where it has 4: "
                       "the records of lines 9 to 14 are shifted"},
+        // Later, where the reader is sure of the layout: lost on a second
+        // line; in lines read ahead; in lines of sixteen records.
+        accepted_case{
+            "10_and_6_on_the_6_later", laid_out({10, 6}, 20, 8, 13), counting(20),
+            "7: warning: line 8 holds 5 numbers where the layout has 6, and line 13 holds 11 where it has 10: "
+            "the records of lines 7 to 13 are shifted"},
+        accepted_case{
+            "8_and_8_later", laid_out({8, 8}, 60, 81, 86), counting(60),
+            "81: warning: line 81 holds 7 numbers where the layout has 8, and line 86 holds 9 where it has 8: "
+            "the records of lines 81 to 86 are shifted"},
+        accepted_case{"256_per_line", laid_out({256}, 208, 11, 13), counting(208),
+                      "11: warning: line 11 holds 255 numbers where the layout has 256, and line 13 holds 257 where it "
+                      "has 256: the records of lines 11 to 13 are shifted"},
         // An added number first, then a lost one; only the first slip is told.
         accepted_case{"added_then_lost_twice", laid_out({16}, 20, 7, 5) + laid_out({16}, 20, 9, 13),
                       repeat(counting(20), 2),
