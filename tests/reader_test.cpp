@@ -283,6 +283,14 @@ INSTANTIATE_TEST_SUITE_P(
         rejected_case{"overlong", "\xc0\xaf", "1:1: expected a number, found byte 0xC0"},
         rejected_case{"overlong_three", "\xe0\x80\xaf", "1:1: expected a number, found byte 0xE0"},
         rejected_case{"surrogate", "\xed\xa0\x80", "1:1: expected a number, found byte 0xED"},
+        rejected_case{"last_of_unicode", "\xf4\x8f\xbf\xbf", "1:1: expected a number, found U+10FFFF"},
+        // Beside the kinds people meet, characters are named by code point alone.
+        rejected_case{"next_line", "\xc2\x85", "1:1: expected a number, found U+0085"},
+        rejected_case{"ideographic_space", "\xe3\x80\x80",
+                      "1:1: expected a number, found U+3000 (an ideographic space)"},
+        rejected_case{"ideographic_comma", "\xe3\x80\x81", "1:1: expected a number, found U+3001"},
+        rejected_case{"private_use", "\xee\x80\x80", "1:1: expected a number, found U+E000"},
+        rejected_case{"fullwidth_full_stop", "\xef\xbc\x8e", "1:1: expected a number, found U+FF0E"},
         rejected_case{"past_unicode", "\xf4\x90\x80\x80", "1:1: expected a number, found byte 0xF4"},
         rejected_case{"semicolon", "1 ;2",
                       "1:3: expected a number, found ';' (numbers are separated by blanks, tabs or "
