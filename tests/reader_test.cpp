@@ -83,7 +83,7 @@ reading read_all(const std::string &text)
         for (std::size_t block : blocks)
             same(read_in_blocks(text, block, k.run), "block " + std::to_string(block) + ", windows: " + k.name);
         same(read_in_blocks(text, text.size() + 1, k.run), std::string("whole, windows: ") + k.name);
-        for (std::size_t block : {std::size_t{100}, std::size_t{1000}, text.size() + 1}) {
+        for (std::size_t block : {std::size_t{100}, std::size_t{1000}, std::size_t{4000}, text.size() + 1}) {
             for (std::size_t share : {block / 2, block}) {
                 same(read_in_blocks(text, block, k.run, share),
                      "block " + std::to_string(block) + ", " + std::to_string(share) + " read ahead: " + k.name);
@@ -269,6 +269,18 @@ INSTANTIATE_TEST_SUITE_P(
                       "1:1: this is UTF-16 text (a NUL in every other byte), not plain text: convert it first, e.g. "
                       "with iconv -f UTF-16 -t UTF-8"},
         rejected_case{"nul_after_the_start", std::string("1 \0 2", 5), "1:3: expected a number, found byte 0x00"},
+        rejected_case{"two_nuls",
+                      std::string("\0\0"
+                                  "1 2",
+                                  5),
+                      "1:1: expected a number, found byte 0x00"},
+        rejected_case{"utf16_le",
+                      std::string("1\0 \0"
+                                  "2\0 \0"
+                                  "3\0",
+                                  10),
+                      "1:2: this is UTF-16 text (a NUL in every other byte), not plain text: convert it first, e.g. "
+                      "with iconv -f UTF-16 -t UTF-8"},
         rejected_case{"cjk", "1 \xe4\xb8\x80", "1:3: expected a number, found U+4E00"},
         rejected_case{"emoji", "1 \xf0\x9f\x98\x80 ", "1:3: expected a number, found U+1F600"},
         rejected_case{"arabic_indic", "\xd9\xa1",
@@ -311,8 +323,11 @@ INSTANTIATE_TEST_SUITE_P(
                     rejected_case{"then_one_lost", rising + repeat("1 ", 14) + "1\n" + rising,
                                   "3: incomplete record: 15 of 16 numbers (line 2 holds 15 numbers where the layout "
                                   "has 16)"},
-                    rejected_case{"without_a_layout", "1 2 3\n4 5\n6 7 8 9\n",
-                                  "3: incomplete record: 9 of 16 numbers (records stopped matching lines at line 1)"},
+                    rejected_case{"without_a_layout", "1 2 3\n4\n5 6\n",
+                                  "3: incomplete record: 6 of 16 numbers (records stopped matching lines at line 1)"},
+                    // Its last number read ahead, blanks after it.
+                    rejected_case{"read_ahead_to_the_end", repeat(rising, 30) + "1 2 3" + std::string(100, ' '),
+                                  "31: incomplete record: 3 of 16 numbers"},
                     // Lines of another layout after it say nothing of a line.
                     rejected_case{"then_another_layout", rising + "1 2 3\n4 5\n6 7 8 9\n",
                                   "4: incomplete record: 9 of 16 numbers (records stopped matching lines at line 2)"}),
