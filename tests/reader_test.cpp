@@ -575,6 +575,10 @@ INSTANTIATE_TEST_SUITE_P(
             "8_and_8_later", laid_out({8, 8}, 60, 81, 86), counting(60),
             "81: warning: line 81 holds 7 numbers where the layout has 8, and line 86 holds 9 where it has 8: "
             "the records of lines 81 to 86 are shifted"},
+        accepted_case{
+            "8_and_8_blank_lines_later", laid_out({8, 8}, 80, 151, 156, "\n\n"), counting(80),
+            "301: warning: line 301 holds 7 numbers where the layout has 8, and line 311 holds 9 where it has "
+            "8: the records of lines 301 to 311 are shifted"},
         accepted_case{"256_per_line", laid_out({256}, 208, 11, 13), counting(208),
                       "11: warning: line 11 holds 255 numbers where the layout has 256, and line 13 holds 257 where it "
                       "has 256: the records of lines 11 to 13 are shifted"},
