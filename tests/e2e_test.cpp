@@ -31,6 +31,18 @@ struct program {
     int failure_status;
 };
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool sanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool sanitized = true;
+#else
+constexpr bool sanitized = false;
+#endif
+#else
+constexpr bool sanitized = false;
+#endif
+
 const program enc{TRACKENC_PATH, "piste1.txt", "talvor.vrd", 1};
 const program dec{TRACKDEC_PATH, "talvor.vrd", "piste1.txt", 255};
 const std::string old_output = "what the output file held before the run\n";
@@ -311,6 +323,11 @@ TEST(Replacement, FaultsAtEachStep)
     for (const fault_case &c : cases)
         for (int run_number = 0; run_number < c.runs; ++run_number) {
             if (c.named && no_tmpfile[0] == '\0')
+                continue;
+            // A sanitizer's runtime has the loader read more libraries on the
+            // main thread, whose reads strace counts too: which read is the
+            // thread's third is known only without one.
+            if (sanitized && c.inject.rfind("read:", 0) == 0)
                 continue;
             scratch s;
             write_file(s / "piste1.txt", repeat(rising, c.records));
