@@ -174,17 +174,17 @@ const char *utf16_sign(const text_reader &r)
     return nullptr;
 }
 
-// The bytes of the block at offset r.offset that name a byte fault: the
+// The bytes of the block at `offset` in the text that name a byte fault: the
 // first bytes of the text, and those from the offending byte on. Where the
 // block ends too soon for them, the fault is held until the next ones come.
-void note_found(text_reader &r, const unsigned char *block, std::size_t size)
+void note_found(text_reader &r, const unsigned char *block, std::uint64_t offset, std::size_t size)
 {
     if (r.found < 0)
         return;  // a fault at a number or at the end names no byte
-    const std::uint64_t end = r.offset + size;
+    const std::uint64_t end = offset + size;
     for (std::uint64_t at = r.found_offset + r.found_size;
-         r.found_size < sizeof r.found_bytes && at >= r.offset && at < end; ++at)
-        r.found_bytes[r.found_size++] = block[at - r.offset];
+         r.found_size < sizeof r.found_bytes && at >= offset && at < end; ++at)
+        r.found_bytes[r.found_size++] = block[at - offset];
     const bool more =
         (r.found >= 0x80 && r.found_size < sizeof r.found_bytes) || (r.found_offset < 2 && r.head_size < sizeof r.head);
     if (r.fault != text_fault::none && more) {
@@ -326,6 +326,14 @@ bool take_run(text_reader &r, const text_ahead &a)
     return true;
 }
 
+// What began as a byte order mark was none: its first byte is the fault,
+// named from the text's first bytes.
+void fault_at_mark(text_reader &r)
+{
+    set_fault(r, text_fault::not_a_number, 1, 1, r.head[0], 0);
+    note_found(r, r.head, 0, r.head_size);
+}
+
 // Keeps the text's first bytes, for naming a fault there, and skips a UTF-8
 // byte order mark at the very start. Returns how many bytes of the block to
 // skip, or -1 when the block is all taken (a mark that may go on in the
@@ -352,13 +360,8 @@ long take_start(text_reader &r, const unsigned char *begin, std::size_t size)
     r.mark_done = true;
     if (r.offset == 0 || r.offset >= sizeof mark)
         return 0;
-    // The blocks before held the start of a mark, and then it was none: its
-    // first byte is the fault.
-    set_fault(r, text_fault::not_a_number, 1, 1, mark[0], 0);
-    const std::uint64_t offset = r.offset;
-    r.offset = 0;
-    note_found(r, r.head, r.head_size);
-    r.offset = offset;
+    // The blocks before held the start of a mark, and then it was none.
+    fault_at_mark(r);
     return -1;
 }
 
@@ -379,7 +382,7 @@ std::size_t read_text(text_reader &r, const char *text, std::size_t size, unsign
     const auto *begin = reinterpret_cast<const unsigned char *>(text);
     if (r.held != text_fault::none) {
         (void)take_start(r, begin, size);
-        note_found(r, begin, size);
+        note_found(r, begin, r.offset, size);
         r.offset += size;
         return 0;
     }
@@ -410,7 +413,7 @@ std::size_t read_text(text_reader &r, const char *text, std::size_t size, unsign
     }
     if (!read || !read_range(r, begin, from, begin + size, out + first, n)) {
         first = 0;
-        note_found(r, begin, size);
+        note_found(r, begin, r.offset, size);
         r.offset += size;
         return 0;
     }
@@ -449,11 +452,8 @@ std::size_t finish_text(text_reader &r, unsigned char *out)
     if (r.held != text_fault::none || (!r.mark_done && r.offset != 0)) {
         // The bytes that name the fault are all there are; a text that
         // ended in the start of a byte order mark faults at its first byte.
-        if (r.held == text_fault::none) {
-            set_fault(r, text_fault::not_a_number, 1, 1, r.head[0], 0);
-            r.found_size = std::min(r.head_size, sizeof r.found_bytes);
-            std::memcpy(r.found_bytes, r.head, r.found_size);
-        }
+        if (r.held == text_fault::none)
+            fault_at_mark(r);
         r.fault = r.held != text_fault::none ? r.held : r.fault;
         r.held = text_fault::none;
         return 0;
