@@ -476,8 +476,9 @@ INSTANTIATE_TEST_SUITE_P(
                      "text: convert it first, e.g. with iconv -f UTF-16 -t UTF-8"},
         failure_case{"utf16_without_mark", &enc,
                      file("piste1.txt", std::string("0\0 \0"
-                                                    "1\0",
-                                                    6)),
+                                                    "1\0 \0"
+                                                    "2\0",
+                                                    10)),
                      "trackenc: piste1.txt:1:2: this is UTF-16 text (a NUL in every other byte), not plain "
                      "text: convert it first, e.g. with iconv -f UTF-16 -t UTF-8"},
         failure_case{"dos_end_of_file", &enc, file("piste1.txt", repeat(rising, 3) + "\x1a"),

@@ -149,25 +149,9 @@ INSTANTIATE_TEST_SUITE_P(
         // Records spread over lines in regular ways say nothing.
         accepted_case{"32_then_8_and_8", repeat(rising_run, 2) + "\n" + "0 1 2 3 4 5 6 7\r\n8 9 10 11 12 13 14 15\r\n",
                       repeat(rising_bytes, 3)},
-        // A number lost on line 2 and one too many on line 4.
-        accepted_case{"lost_and_added", rising + fifteen + "\n" + rising + "1 " + rising + rising,
-                      rising_bytes + fifteen_bytes + '\0' + fifteen_bytes + '\1' + rising_bytes + rising_bytes,
-                      "2: warning: line 2 holds 15 numbers where the layout has 16, and line 4 holds 17 where it has "
-                      "16: the records "
-                      "of lines 2 to 4 are shifted"},
         accepted_case{"two_records_across_three", "1 2 3 4 5 6 7 8\n" + repeat(rising, 2) + "1 2 3 4 5 6 7 8\r",
                       bytes({1, 2, 3, 4, 5, 6, 7, 8, 0, 1, 2, 3, 4, 5, 6, 7}) +
                           bytes({8, 9, 10, 11, 12, 13, 14, 15, 0, 1, 2, 3, 4, 5, 6, 7}) +
-                          bytes({8, 9, 10, 11, 12, 13, 14, 15, 1, 2, 3, 4, 5, 6, 7, 8}),
-                      ""},
-        accepted_case{"across_ten_records", "1 2 3 4 5 6 7 8\n" + repeat(rising_run, 9) + "\n1 2 3 4 5 6 7 8\n",
-                      bytes({1, 2, 3, 4, 5, 6, 7, 8, 0, 1, 2, 3, 4, 5, 6, 7}) +
-                          repeat(bytes({8, 9, 10, 11, 12, 13, 14, 15, 0, 1, 2, 3, 4, 5, 6, 7}), 8) +
-                          bytes({8, 9, 10, 11, 12, 13, 14, 15, 1, 2, 3, 4, 5, 6, 7, 8}),
-                      ""},
-        accepted_case{"across_11_records", "1 2 3 4 5 6 7 8\n" + repeat(rising_run, 10) + "\n1 2 3 4 5 6 7 8\n",
-                      bytes({1, 2, 3, 4, 5, 6, 7, 8, 0, 1, 2, 3, 4, 5, 6, 7}) +
-                          repeat(bytes({8, 9, 10, 11, 12, 13, 14, 15, 0, 1, 2, 3, 4, 5, 6, 7}), 9) +
                           bytes({8, 9, 10, 11, 12, 13, 14, 15, 1, 2, 3, 4, 5, 6, 7, 8}),
                       ""}),
     [](const auto &c) { return std::string(c.param.name); });
@@ -274,18 +258,8 @@ INSTANTIATE_TEST_SUITE_P(
                                   "1 2",
                                   5),
                       "1:1: expected a number, found byte 0x00"},
-        rejected_case{"utf16_le",
-                      std::string("1\0 \0"
-                                  "2\0 \0"
-                                  "3\0",
-                                  10),
-                      "1:2: this is UTF-16 text (a NUL in every other byte), not plain text: convert it first, e.g. "
-                      "with iconv -f UTF-16 -t UTF-8"},
         rejected_case{"cjk", "1 \xe4\xb8\x80", "1:3: expected a number, found U+4E00"},
         rejected_case{"emoji", "1 \xf0\x9f\x98\x80 ", "1:3: expected a number, found U+1F600"},
-        rejected_case{"arabic_indic", "\xd9\xa1",
-                      "1:1: expected a number, found U+0661 (an Arabic-Indic digit: only 0-9 "
-                      "are digits here)"},
         rejected_case{"minus_sign",
                       "\xe2\x88\x92"
                       "1",
