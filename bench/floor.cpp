@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 
 #include "input.h"
-#include "replace.h"
+#include "replace/replace.h"
 #include "trame.h"
 
 namespace {

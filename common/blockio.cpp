@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <sys/stat.h>
 
-#include "signals.h"
+#include "replace/signals.h"
 
 namespace track {
 
@@ -66,7 +66,7 @@ void *run_io(void *arg)
 {
     // A fault here is as fatal as on the main thread, and removes the
     // pending name the same way: that name stays as it is while this
-    // thread runs (signals.h).
+    // thread runs (replace/signals.h).
     take_own_faults();
     block_io &io = *static_cast<block_io *>(arg);
     for (std::uint64_t block = 0;; ++block) {
@@ -111,7 +111,7 @@ void io_start(block_io &io)
     if (io.out.in_place || fstat(fileno(io.in.file), &st) != 0 || !S_ISREG(st.st_mode))
         return;
     // The thread takes no signal meant for the process, which the main
-    // thread handles, only those it raises itself (signals.h).
+    // thread handles, only those it raises itself (replace/signals.h).
     if (sem_init(&io.read, 0, 0) != 0)
         return;
     if (sem_init(&io.written, 0, 0) != 0) {

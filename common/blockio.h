@@ -32,7 +32,7 @@
 #include <semaphore.h>
 
 #include "input.h"
-#include "replace.h"
+#include "replace/replace.h"
 
 namespace track {
 

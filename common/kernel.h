@@ -3,7 +3,8 @@
 // features it is compiled for (simd.h). The programs take the first that
 // runs here; the tests and the fuzzers go through them all and compare each
 // with the portable one, which comes last and runs everywhere. Each
-// operation's header declares its table; kernels.cpp lists them all.
+// operation's header declares its table, and the kernels.cpp of the program
+// that runs it lists them.
 #pragma once
 
 #include <span>
@@ -16,6 +17,12 @@ struct kernel {
     bool (*runs_here)();
     Function run;
 };
+
+// The check of a portable kernel.
+inline bool runs_everywhere()
+{
+    return true;
+}
 
 template <typename Function>
 Function first_that_runs(std::span<const kernel<Function>> kernels)

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "textread.h"
+#include "reader.h"
 
 namespace {
 

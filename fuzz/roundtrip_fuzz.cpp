@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "textread.h"
-#include "textwrite.h"
+#include "format.h"
+#include "reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
@@ -36,7 +36,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::vector<unsigned char> out(track::text_output_bound(block));
     for (std::size_t at = 0; at < length; at += block) {
         const std::size_t n = std::min(block, length - at);
-        back.append(reinterpret_cast<const char *>(out.data()), track::read_text(r, text.data() + at, n, out.data()));
+        std::size_t first = 0;
+        const std::size_t made = track::read_text(r, text.data() + at, n, out.data(), track::text_ahead{}, first);
+        back.append(reinterpret_cast<const char *>(out.data() + first), made);
     }
     back.append(reinterpret_cast<const char *>(out.data()), track::finish_text(r, out.data()));
     if (r.fault != track::text_fault::none || back != std::string(records.begin(), records.end()))

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "textwrite.h"
+#include "format.h"
 
 namespace {
 

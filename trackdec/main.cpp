@@ -9,12 +9,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "format.h"
 #include "input.h"
 #include "options.h"
-#include "replace.h"
+#include "replace/replace.h"
+#include "replace/signals.h"
 #include "report.h"
-#include "signals.h"
-#include "textwrite.h"
 #include "trame.h"
 
 namespace {

@@ -13,10 +13,10 @@
 #include "blockio.h"
 #include "input.h"
 #include "options.h"
-#include "replace.h"
+#include "reader.h"
+#include "replace/replace.h"
+#include "replace/signals.h"
 #include "report.h"
-#include "signals.h"
-#include "textread.h"
 #include "trame.h"
 
 namespace {
@@ -44,7 +44,7 @@ unsigned char bytes[track::io_slots][track::ahead_room + track::text_output_boun
 track::text_ahead ahead[track::io_slots];
 track::window_reader window = nullptr;
 // The layout the reader was sure of after its last block, packed, which
-// the blocks read ahead most likely begin in too (textread.h).
+// the blocks read ahead most likely begin in too (reader.h).
 std::atomic<std::uint64_t> layout{0};
 
 void read_ahead(const track::io_block &b, std::size_t share)

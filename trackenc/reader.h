@@ -6,15 +6,15 @@
 // boundaries carry no meaning); numbers in base 10 with an optional sign and
 // any number of leading zeros, worth 0..255. Anything else stops it with the
 // line and column of the fault. It also notices where records stop matching
-// lines, the trace of a number lost or added by hand (textlines.h). A UTF-8
+// lines, the trace of a number lost or added by hand (layout.h). A UTF-8
 // byte order mark at the very start is skipped, as editors add one.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "textwindow.h"
 #include "trame.h"
+#include "window.h"
 
 namespace track {
 
@@ -79,14 +79,9 @@ constexpr std::size_t text_output_bound(std::size_t size)
     return size / 2 + 1 + record_size + window_scratch;
 }
 
-// Reads the next block of text, storing each completed record's sixteen
-// bytes at out (room for text_output_bound(size) bytes). Returns the number of
-// bytes stored; stops at the first fault, which r.fault then names.
-std::size_t read_text(text_reader &r, const char *text, std::size_t size, unsigned char *out);
-
 // A block read ahead: another thread reads the front of a block through the
 // fast path while the blocks before it are still being read, as if from a
-// first line with no number before, sure of a layout (textlines.h: the one
+// first line with no number before, sure of a layout (layout.h: the one
 // the reader was last sure of, packed); read_text then takes that run as it
 // is where the text before it left the reader in that very state, at the
 // start of a group (as it most often does), and reads on from its end.
@@ -109,9 +104,12 @@ inline constexpr std::size_t ahead_room = record_size + ahead_search / 2 + 1 + w
 void read_ahead(window_reader window, std::uint64_t layout, const char *text, std::size_t size, std::size_t share,
                 unsigned char *out, text_ahead &a);
 
-// read_text for a block read ahead, with out as read_ahead had it (room for
-// ahead_room + text_output_bound(size) bytes): the records are stored from
-// out + first on.
+// Reads the next block of text, storing each completed record's sixteen
+// bytes from out + first on, and returns how many it stored. `a` is what
+// read_ahead took of this very block, with out as it had it (room for
+// ahead_room + text_output_bound(size) bytes), or text_ahead{} for a block
+// not read ahead (room for text_output_bound(size) bytes; first is then 0).
+// Stops at the first fault, which r.fault then names.
 std::size_t read_text(text_reader &r, const char *text, std::size_t size, unsigned char *out, const text_ahead &a,
                       std::size_t &first);
 
@@ -124,7 +122,7 @@ std::size_t finish_text(text_reader &r, unsigned char *out);
 void describe_fault(const text_reader &r, char *buffer, std::size_t size);
 
 // Where the text was read whole: false, or true with buffer describing the
-// first slip of records against lines (textlines.h), as "LINE: warning:
+// first slip of records against lines (layout.h), as "LINE: warning:
 // what", LINE being where records stopped matching lines.
 bool describe_layout(const text_reader &r, char *buffer, std::size_t size);
 

@@ -12,7 +12,7 @@
 #include <span>
 
 #include "kernel.h"
-#include "textlines.h"
+#include "layout.h"
 #include "trame.h"
 
 namespace track {
@@ -20,7 +20,7 @@ namespace track {
 inline constexpr int window_size = 64;
 inline constexpr int window_scratch = 64;  // a kernel may store a value for every byte of a window
 
-// What a kernel sees in a window (textwindow_run.h): bit i of each mask
+// What a kernel sees in a window (window_loop.h): bit i of each mask
 // stands for byte i.
 struct window_masks {
     std::uint64_t space;     // the six white-space characters

@@ -1,4 +1,4 @@
-#include "textwrite.h"
+#include "format.h"
 
 #include <array>
 #include <bit>

@@ -1,11 +1,12 @@
 // The window reader with AVX-512: the whole window in one register, each
 // mask one compare, and the values at the ends of numbers compressed to the
 // front by one instruction.
-#include "textwindow.h"
+#include "window.h"
 
 #include <bit>
 #include <cstdint>
 
+#include "chars.h"
 #include "simd.h"
 
 #if TRACK_X86_KERNELS
@@ -83,7 +84,7 @@ struct avx512_window {
 
 }  // namespace track
 
-#include "textwindow_run.h"
+#include "window_loop.h"
 
 namespace track {
 

@@ -1,7 +1,7 @@
 // The record formatter with AVX-512: four records at a time, each field's
 // three digits computed at once, then each record's sixty-four candidate
 // characters compressed to its line by one instruction.
-#include "textwrite.h"
+#include "format.h"
 
 #include <cstdint>
 

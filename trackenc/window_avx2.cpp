@@ -1,11 +1,12 @@
 // The window reader with AVX2 vectors: all 64 positions are classified and
 // valued at once, then the values at the ends of numbers are picked out.
-#include "textwindow.h"
+#include "window.h"
 
 #include <array>
 #include <bit>
 #include <cstdint>
 
+#include "chars.h"
 #include "simd.h"
 
 #if TRACK_X86_KERNELS
@@ -164,7 +165,7 @@ struct avx2_window {
 
 }  // namespace track
 
-#include "textwindow_run.h"
+#include "window_loop.h"
 
 namespace track {
 

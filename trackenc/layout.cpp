@@ -1,4 +1,4 @@
-#include "textlines.h"
+#include "layout.h"
 
 #include <cinttypes>
 #include <cstdio>

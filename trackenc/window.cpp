@@ -1,11 +1,12 @@
-#include "textwindow.h"
+#include "window.h"
 
 #include <array>
 #include <bit>
 #include <cstring>
 
 #include "bits.h"
-#include "textwindow_run.h"
+#include "chars.h"
+#include "window_loop.h"
 
 namespace track {
 
@@ -126,9 +127,8 @@ struct portable_window {
     // The first byte out of the form, as a mask (0 for none).
     static std::uint64_t first_out_of_form(const unsigned char *p)
     {
-        auto in_form = [](unsigned char c) { return ('0' <= c && c <= '9') || c == ' ' || c - 9u < 5u; };
         int i = 0;
-        while (i < window_size && in_form(p[i]))
+        while (i < window_size && (is_digit(p[i]) || is_space(p[i])))
             ++i;
         return i < window_size ? std::uint64_t{1} << i : 0;
     }

@@ -25,7 +25,8 @@
 #include <bit>
 #include <cstdint>
 
-#include "textwindow.h"
+#include "chars.h"
+#include "window.h"
 
 namespace track {
 
@@ -36,8 +37,6 @@ template <typename Kernel>
     // Little lives across blocks, so that it all stays in registers: the
     // counts of bytes and values come from p and out at the end, and of the
     // lines only what the common case changes is held apart from `where`.
-    auto is_digit = [](unsigned char c) { return '0' <= c && c <= '9'; };
-    auto is_space = [](unsigned char c) { return c == ' ' || c - 9u < 5u; };  // blank, or tab to carriage return
     Kernel k;
     const unsigned char *const start = p;
     unsigned char *const first_out = out;
@@ -59,16 +58,15 @@ template <typename Kernel>
         const int n = k.store(p, ends, out);
         if (n < 0)
             return false;
-        // A line ends at a line feed, a carriage return, or both: a line feed
-        // right after a carriage return ends no line of its own.
         const std::uint64_t in_taken = ~std::uint64_t{0} >> (window_size - taken);
         const std::uint64_t breaks = m.line_end & in_taken;
         const std::uint64_t cr = m.cr & in_taken;
-        std::uint64_t line_ends = breaks;
-        if ((cr | std::uint64_t{p[-1] == '\r'}) != 0)  // text with line feeds only has no carriage return
-            line_ends &= ~(((cr << 1) | std::uint64_t{p[-1] == '\r'}) & ~cr);
+        const bool after_cr = p[-1] == '\r';
+        // Text with line feeds only has no carriage return to look at.
+        const std::uint64_t line_ends =
+            (cr | std::uint64_t{after_cr}) != 0 ? line_ends_of(breaks, cr, after_cr) : breaks;
         // A block with at most two line ends, each ending a line of the
-        // steady layout's count, needs only counting them (textlines.h).
+        // steady layout's count, needs only counting them (layout.h).
         // (Without a second, at_second counts every number of the block,
         // and without any, at_first does too.)
         const std::uint64_t before = numbers;
@@ -138,7 +136,7 @@ template <typename Kernel>
     // Where the last line starts (after its line feed, counted or not): the
     // last block with a line end has one before its end.
     if (break_end != nullptr) {
-        while (break_end[-1] != '\n' && break_end[-1] != '\r')
+        while (!is_line_break(break_end[-1]))
             --break_end;
         run.line_start = static_cast<std::size_t>(break_end - start);
         run.after_cr = break_end[-1] == '\r';
@@ -148,7 +146,7 @@ template <typename Kernel>
     if (run.numbers != 0) {
         std::uint64_t after = 0;
         for (const unsigned char *q = p; !is_digit(q[-1]); --q)
-            after += q[-1] == '\r' || (q[-1] == '\n' && q[-2] != '\r') ? 1 : 0;
+            after += ends_line(q[-1], q[-2] == '\r') ? 1u : 0u;
         where.last_line = line - after;
     }
     return run;

@@ -1,7 +1,7 @@
 // The record formatter with AVX2 vectors: two records at a time, each field's
 // three digits computed at once, then each group of four numbers squeezed
 // into its text by one shuffle.
-#include "textwrite.h"
+#include "format.h"
 
 #include <array>
 #include <cstdint>
