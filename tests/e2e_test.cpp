@@ -286,6 +286,8 @@ TEST(Replacement, FaultsAtEachStep)
     } const cases[] = {
         {false, "fsync:error=EIO:when=1", 1, io, false},
         {true, "fsync:error=EIO:when=1", 1, io, false},
+        // A write that takes nothing would be tried for ever.
+        {false, "write:retval=0:when=1", 1, io, false},
         {false, "fsync:error=EINVAL", 0, "", true},
         // The rename took place; only its durability is in doubt.
         {false, "fsync:error=EIO:when=2", 1, io, true},
@@ -319,6 +321,7 @@ TEST(Replacement, FaultsAtEachStep)
         {false, "fchmod:error=ENOSYS", 0, "", true, 1, true},
         {true, "fchmod:error=ENOSYS", 0, "", true, 1, true},
         {false, "syncfs:error=EIO", 1, io, true, 1, true},
+        {false, "dup:error=EMFILE", 1, "trackenc: cannot write talvor.vrd: Too many open files\n", false, 1, true},
     };
     for (const fault_case &c : cases)
         for (int run_number = 0; run_number < c.runs; ++run_number) {
@@ -346,7 +349,7 @@ TEST(Replacement, FaultsAtEachStep)
                     {.args = {"ASAN_OPTIONS=detect_leaks=0:verify_asan_link_order=0",  // LeakSanitizer cannot run
                                                                                        // under strace
                               "strace", "-f", "-o", log.string(), "-e",
-                              "trace=fsync,syncfs,renameat,renameat2,linkat,fchmod,fchown,clone,clone3,read,write",
+                              "trace=fsync,syncfs,renameat,renameat2,linkat,fchmod,fchown,clone,clone3,read,write,dup",
                               "-e", "inject=" + c.inject, "/proc/self/fd/" + std::to_string(program)},
                      .file_size_limit = c.file_size_limit,
                      .as_nobody = c.unreadable_directory,

@@ -141,7 +141,6 @@ bool replace_write(replacement &r, const void *data, std::size_t size)
 
 bool replace_commit(replacement &r)
 {
-    errno = 0;
     if (r.in_place) {
         const int fd = r.fd;
         r.fd = -1;
