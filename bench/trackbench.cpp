@@ -1,11 +1,13 @@
 // Times trackdec and trackenc against their I/O floors, the plain stdio
 // baselines, od and cat, on one random track, in alternating rounds; times
 // trackenc on the same track in the text forms that people and tools make;
-// prints medians, peak memory and the ratios that matter, and checks that the
-// outputs agree. --portable names a second build folder, made with
-// -DTRACK_SIMD=OFF, whose programs are timed too.
+// times trackenc with and without its reading thread; prints medians, peak
+// memory and the ratios that matter, and checks that the outputs agree.
+// --portable names a second build folder, made with -DTRACK_SIMD=OFF, whose
+// programs are timed too; --build another build folder whose programs stand
+// in for this one's (an older version, say).
 //
-//   trackbench [--size BYTES[K|M|G]] [--rounds N] [--dir DIR] [--portable BUILD]
+//   trackbench [--size BYTES[K|M|G]] [--rounds N] [--dir DIR] [--portable BUILD] [--build BUILD]
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -33,9 +35,10 @@ struct timing {
     long peak_kib;
 };
 
-// Runs argv in dir with standard output to `out` (when given); exits the
-// benchmark if the program fails.
-timing run(const std::vector<std::string> &argv, const fs::path &dir, const fs::path &out = {})
+// Runs argv in dir with standard output to `out` (when given), and with
+// no_thread loaded into it where asked; exits the benchmark if the program
+// fails.
+timing run(const std::vector<std::string> &argv, const fs::path &dir, const fs::path &out = {}, bool no_thread = false)
 {
     const fs::path peak_file = dir.string() + ".peak";
     std::vector<std::string> words = {BENCH_PEAK, peak_file.string()};
@@ -55,6 +58,8 @@ timing run(const std::vector<std::string> &argv, const fs::path &dir, const fs::
             if (fd < 0 || dup2(fd, 1) < 0)
                 _exit(127);
         }
+        if (no_thread && setenv("LD_PRELOAD", BENCH_NO_THREAD, 1) != 0)
+            _exit(127);
         execvp(args[0], args.data());
         _exit(127);
     }
@@ -143,6 +148,7 @@ struct contender {
     bool to_stdout;   // od and cat write to standard output
     std::vector<double> seconds;
     long peak_kib = 0;
+    bool no_thread = false;  // trackenc without its reading thread
 };
 
 // The file a contender reads in its folder: decoders (and od) read the
@@ -153,8 +159,8 @@ const char *input_of(const contender &c)
 }
 
 // The same records as text in another form: each number padded to width
-// with pad, then separator, the last of a record ending with line_end
-// instead.
+// with pad, then separator, the last of each line (of a record, or of
+// per_line numbers) ending with line_end instead.
 struct text_form {
     const char *name;
     const char *dir;
@@ -163,8 +169,9 @@ struct text_form {
     const char *separator, *line_end;
     // Throughput relative to canonical text before the reader took every
     // form at speed (trackconv 1.0.0, 32 MiB track, 5 rounds, on the machine
-    // of README's figures).
+    // of README's figures); 0 for a form not timed then.
     double before, before_portable;
+    std::size_t per_line = 16;
 };
 
 constexpr text_form forms[] = {
@@ -173,6 +180,7 @@ constexpr text_form forms[] = {
     {"two blanks between numbers", "two-blanks", 0, ' ', "  ", "\n", 0.10, 0.10},
     {"tab-separated", "tabs", 0, ' ', "\t", "\n", 0.08, 0.17},
     {"zero-padded (000 017 255)", "zero-padded", 3, '0', " ", "\n", 1.13, 1.30},
+    {"8 + 8 numbers per record", "8-and-8", 0, ' ', " ", "\n", 0, 0, 8},
 };
 
 std::string make_form(const std::string &records, const text_form &f)
@@ -187,7 +195,7 @@ std::string make_form(const std::string &records, const text_form &f)
     out.reserve(records.size() * 5);
     for (std::size_t i = 0; i < records.size(); ++i) {
         out += numbers[static_cast<unsigned char>(records[i])];
-        out += i % 16 == 15 ? f.line_end : f.separator;
+        out += i % f.per_line == f.per_line - 1 ? f.line_end : f.separator;
     }
     return out;
 }
@@ -206,6 +214,7 @@ int main(int argc, char **argv)
     int rounds = 5;
     fs::path base = fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
     fs::path portable;  // a second build folder, made with -DTRACK_SIMD=OFF
+    std::string trackenc = BENCH_TRACKENC, trackdec = BENCH_TRACKDEC;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--size") == 0)
             size = parse_size(argv[i + 1]);
@@ -215,11 +224,16 @@ int main(int argc, char **argv)
             base = argv[i + 1];
         else if (std::strcmp(argv[i], "--portable") == 0)
             portable = fs::absolute(argv[i + 1]);
+        else if (std::strcmp(argv[i], "--build") == 0) {
+            trackenc = (fs::absolute(argv[i + 1]) / "trackenc/trackenc").string();
+            trackdec = (fs::absolute(argv[i + 1]) / "trackdec/trackdec").string();
+        }
     }
     size -= size % 16;
     if (size <= 0 || rounds < 1 || argc % 2 == 0) {
         (void)std::fprintf(stderr,
-                           "usage: trackbench [--size BYTES[K|M|G]] [--rounds N] [--dir DIR] [--portable BUILD]\n");
+                           "usage: trackbench [--size BYTES[K|M|G]] [--rounds N] [--dir DIR] [--portable BUILD] "
+                           "[--build BUILD]\n");
         return 2;
     }
     // A short run shows that everything works; its times mean little.
@@ -254,28 +268,37 @@ int main(int argc, char **argv)
     const auto text_size = static_cast<std::size_t>(fs::file_size(root / "master" / "piste1.txt"));
 
     std::vector<contender> all = {
-        {"trackdec", {BENCH_TRACKDEC}, "dec", false, {}, 0},
+        {"trackdec", {trackdec}, "dec", false, {}, 0},
         {"trackdec I/O floor", {BENCH_FLOOR, "dec", std::to_string(text_size)}, "dec-floor", false, {}, 0},
         {"literal decoder", {BENCH_LITERAL_DEC}, "dec-literal", false, {}, 0},
         {"od -An -v -tu1 -w16", {"od", "-An", "-v", "-tu1", "-w16", "talvor.vrd"}, "od", true, {}, 0},
-        {"trackenc", {BENCH_TRACKENC}, "enc", false, {}, 0},
+        {"trackenc", {trackenc}, "enc", false, {}, 0},
         {"trackenc I/O floor", {BENCH_FLOOR, "enc", std::to_string(size)}, "enc-floor", false, {}, 0},
         {"literal encoder", {BENCH_LITERAL_ENC}, "enc-literal", false, {}, 0},
         {"cat of the text", {"cat", "piste1.txt"}, "cat", true, {}, 0},
     };
+    const std::string portable_enc = (portable / "trackenc/trackenc").string();
     if (!portable.empty()) {
         all.push_back({"portable trackdec", {(portable / "trackdec/trackdec").string()}, "dec-portable", false, {}, 0});
-        all.push_back({"portable trackenc", {(portable / "trackenc/trackenc").string()}, "enc-portable", false, {}, 0});
+        all.push_back({"portable trackenc", {portable_enc}, "enc-portable", false, {}, 0});
     }
     for (const text_form &f : forms) {
-        all.push_back({f.name, {BENCH_TRACKENC}, std::string("enc-form-") + f.dir, false, {}, 0});
+        all.push_back({f.name, {trackenc}, std::string("enc-form-") + f.dir, false, {}, 0});
         if (!portable.empty())
-            all.push_back({f.name,
-                           {(portable / "trackenc/trackenc").string()},
-                           std::string("enc-portable-form-") + f.dir,
+            all.push_back({f.name, {portable_enc}, std::string("enc-portable-form-") + f.dir, false, {}, 0});
+    }
+    // Without the thread: canonical text, and 8 + 8 numbers per record.
+    for (const char *form : {"", "-form-8-and-8"}) {
+        all.push_back(
+            {"trackenc without its thread", {trackenc}, std::string("enc-nothread") + form, false, {}, 0, true});
+        if (!portable.empty())
+            all.push_back({"portable trackenc without its thread",
+                           {portable_enc},
+                           std::string("enc-portable-nothread") + form,
                            false,
                            {},
-                           0});
+                           0,
+                           true});
     }
     for (const contender &c : all) {
         fs::create_directory(root / c.dir);
@@ -291,7 +314,7 @@ int main(int argc, char **argv)
         for (contender &c : all) {
             warm_free_memory(2 * text_size);
             warm_input(root / c.dir / input_of(c));
-            timing t = run(c.argv, root / c.dir, c.to_stdout ? root / c.dir / "out.txt" : fs::path{});
+            timing t = run(c.argv, root / c.dir, c.to_stdout ? root / c.dir / "out.txt" : fs::path{}, c.no_thread);
             c.seconds.push_back(t.seconds);
             c.peak_kib = std::max(c.peak_kib, t.peak_kib);
         }
@@ -309,8 +332,8 @@ int main(int argc, char **argv)
     }
 
     // Memory must not grow with the track: the same programs on 1 KiB.
-    long small_dec = run({BENCH_TRACKDEC}, root / "small").peak_kib;
-    long small_enc = run({BENCH_TRACKENC}, root / "small").peak_kib;
+    long small_dec = run({trackdec}, root / "small").peak_kib;
+    long small_enc = run({trackenc}, root / "small").peak_kib;
 
     std::printf("\n| program | median s | min s | max s | peak memory KiB |\n|---|---|---|---|---|\n");
     for (const contender &c : all)
@@ -376,10 +399,12 @@ int main(int argc, char **argv)
             each.push_back(static_cast<double>(form_bytes) / c->seconds[i] /
                            (static_cast<double>(text_size) / canonical.seconds[i]));
         ratio = median(each);
-        std::printf(" %.0f | %.2f | %.2f |", static_cast<double>(form_bytes) / median(c->seconds) / 1e6, ratio,
-                    f == nullptr        ? 1.0
-                    : prefix[3] == '\0' ? f->before
-                                        : f->before_portable);
+        const double before = f == nullptr ? 1.0 : prefix[3] == '\0' ? f->before : f->before_portable;
+        std::printf(" %.0f | %.2f |", static_cast<double>(form_bytes) / median(c->seconds) / 1e6, ratio);
+        if (before != 0)
+            std::printf(" %.2f |", before);
+        else
+            std::printf(" |");
     };
     const contender *canonical = find("enc");
     const contender *canonical_portable = find("enc-portable");
@@ -396,6 +421,23 @@ int main(int argc, char **argv)
             std::printf(" | | |");
         std::printf(" %s |\n", f == nullptr ? "" : verdict(ratio >= 0.7 && portable_ratio >= 0.7));
     }
+    // The reading thread: each build's trackenc with it and without it.
+    std::printf("\n| text | build | with the thread ms | without ms | ratio |\n|---|---|---|---|---|\n");
+    for (const char *form : {"", "-form-8-and-8"}) {
+        for (const char *build : {"enc", "enc-portable"}) {
+            const contender *with = find((build + std::string(form)).c_str());
+            const contender *without = find((build + std::string("-nothread") + form).c_str());
+            if (with == nullptr || without == nullptr)
+                continue;
+            std::vector<double> each;
+            for (std::size_t i = 0; i < with->seconds.size(); ++i)
+                each.push_back(with->seconds[i] / without->seconds[i]);
+            std::printf("| %s | %s | %.1f | %.1f | %.2f |\n", form[0] == '\0' ? "canonical" : "8 + 8",
+                        build[3] == '\0' ? "default" : "portable", 1e3 * median(with->seconds),
+                        1e3 * median(without->seconds), median(each));
+        }
+    }
+
     std::printf("\noutputs of trackdec, trackenc and the baselines: %s\n", same ? "identical" : "DIFFERENT");
 
     fs::remove_all(root);
