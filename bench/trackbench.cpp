@@ -159,8 +159,8 @@ const char *input_of(const contender &c)
 }
 
 // The same records as text in another form: each number padded to width
-// with pad, then separator, the last of each line (of a record, or of
-// per_line numbers) ending with line_end instead.
+// with pad, then separator, the last of each line ending with line_end
+// instead; a record's first line holds first_line of its numbers.
 struct text_form {
     const char *name;
     const char *dir;
@@ -171,7 +171,7 @@ struct text_form {
     // form at speed (trackconv 1.0.0, 32 MiB track, 5 rounds, on the machine
     // of README's figures); 0 for a form not timed then.
     double before, before_portable;
-    std::size_t per_line = 16;
+    std::size_t first_line = 16;
 };
 
 constexpr text_form forms[] = {
@@ -181,7 +181,11 @@ constexpr text_form forms[] = {
     {"tab-separated", "tabs", 0, ' ', "\t", "\n", 0.08, 0.17},
     {"zero-padded (000 017 255)", "zero-padded", 3, '0', " ", "\n", 1.13, 1.30},
     {"8 + 8 numbers per record", "8-and-8", 0, ' ', " ", "\n", 0, 0, 8},
+    {"10 + 6 numbers per record", "10-and-6", 0, ' ', " ", "\n", 0, 0, 10},
 };
+
+// The text forms that trackenc is timed in without its thread too.
+constexpr const char *thread_forms[] = {"", "-form-8-and-8", "-form-10-and-6"};
 
 std::string make_form(const std::string &records, const text_form &f)
 {
@@ -195,7 +199,7 @@ std::string make_form(const std::string &records, const text_form &f)
     out.reserve(records.size() * 5);
     for (std::size_t i = 0; i < records.size(); ++i) {
         out += numbers[static_cast<unsigned char>(records[i])];
-        out += i % f.per_line == f.per_line - 1 ? f.line_end : f.separator;
+        out += i % 16 == 15 || i % 16 == f.first_line - 1 ? f.line_end : f.separator;
     }
     return out;
 }
@@ -287,8 +291,9 @@ int main(int argc, char **argv)
         if (!portable.empty())
             all.push_back({f.name, {portable_enc}, std::string("enc-portable-form-") + f.dir, false, {}, 0});
     }
-    // Without the thread: canonical text, and 8 + 8 numbers per record.
-    for (const char *form : {"", "-form-8-and-8"}) {
+    // Without the thread: canonical text, and 8 + 8 and 10 + 6 numbers per
+    // record.
+    for (const char *form : thread_forms) {
         all.push_back(
             {"trackenc without its thread", {trackenc}, std::string("enc-nothread") + form, false, {}, 0, true});
         if (!portable.empty())
@@ -423,7 +428,7 @@ int main(int argc, char **argv)
     }
     // The reading thread: each build's trackenc with it and without it.
     std::printf("\n| text | build | with the thread ms | without ms | ratio |\n|---|---|---|---|---|\n");
-    for (const char *form : {"", "-form-8-and-8"}) {
+    for (const char *form : thread_forms) {
         for (const char *build : {"enc", "enc-portable"}) {
             const contender *with = find((build + std::string(form)).c_str());
             const contender *without = find((build + std::string("-nothread") + form).c_str());
@@ -432,7 +437,7 @@ int main(int argc, char **argv)
             std::vector<double> each;
             for (std::size_t i = 0; i < with->seconds.size(); ++i)
                 each.push_back(with->seconds[i] / without->seconds[i]);
-            std::printf("| %s | %s | %.1f | %.1f | %.2f |\n", form[0] == '\0' ? "canonical" : "8 + 8",
+            std::printf("| %s | %s | %.1f | %.1f | %.2f |\n", form[0] == '\0' ? "canonical" : form + 6,
                         build[3] == '\0' ? "default" : "portable", 1e3 * median(with->seconds),
                         1e3 * median(without->seconds), median(each));
         }

@@ -30,17 +30,23 @@ void wait(sem_t &s)
     }
 }
 
-// Waits for s; when it had to, the thread's share grows (by the thread) or
-// shrinks (by the caller) by 1/64 of a block.
-void wait_and_share(block_io &io, sem_t &s, bool by_thread)
+// The thread's share grows (by the thread) or shrinks (by the caller) by
+// 1/64 of a block.
+void move_share(block_io &io, bool by_thread)
 {
-    if (sem_trywait(&s) == 0)
-        return;
     const auto step = static_cast<std::ptrdiff_t>(io.block_size / 64);
     const auto share =
         static_cast<std::ptrdiff_t>(io.share.load(std::memory_order_relaxed)) + (by_thread ? step : -step);
     const auto most = static_cast<std::ptrdiff_t>(io.block_size);
     io.share.store(static_cast<std::size_t>(share < 0 ? 0 : share > most ? most : share), std::memory_order_relaxed);
+}
+
+// Waits for s; when it had to, the share moves towards the side that waited.
+void wait_and_share(block_io &io, sem_t &s, bool by_thread)
+{
+    if (sem_trywait(&s) == 0)
+        return;
+    move_share(io, by_thread);
     wait(s);
 }
 
@@ -139,6 +145,11 @@ bool io_next(block_io &io, io_block &block)
     }
     block = block_of(io, io.next);
     return true;
+}
+
+void io_wasted(block_io &io)
+{
+    move_share(io, false);
 }
 
 void io_put(block_io &io, std::size_t from, std::size_t made)

@@ -95,6 +95,11 @@ void io_start(block_io &io);
 // The next block read; false when a read or a write failed.
 bool io_next(block_io &io, io_block &block);
 
+// The thread's conversion of the block from io_next was of no use: its share
+// shrinks, as when the caller waits for it, so that it follows only work
+// that was used.
+void io_wasted(block_io &io);
+
 // Writes the block from io_next, converted to `made` bytes at its out +
 // from; a failure is told by the next io_next or by io_finish.
 void io_put(block_io &io, std::size_t from, std::size_t made);

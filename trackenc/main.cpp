@@ -92,6 +92,8 @@ int main(int argc, char **argv)
         std::size_t from = 0;
         const std::size_t made =
             b.size == 0 ? finish_text(reader, b.out) : read_text(reader, b.data, b.size, b.out, ahead[b.slot], from);
+        if (b.size != 0 && ahead[b.slot].start != 0 && !reader.run_taken)
+            io_wasted(io);
         // Only a layout kept over a whole block is worth reading ahead in;
         // elsewhere the runs would be read again here, in vain.
         const std::uint64_t now = packed_layout(reader.lines);

@@ -219,6 +219,28 @@ bool take_run(text_reader &r, const text_ahead &a)
     return true;
 }
 
+// Whether the lines from `at` on, those without numbers aside, hold the
+// counts of a group of l's layout, as they do where one starts; where every
+// line of the layout holds the same count, a run may start at any line.
+bool group_starts(const unsigned char *t, std::size_t at, std::size_t end, const text_lines &l)
+{
+    if (l.layout_step != 0)
+        return true;
+    int line = 0;
+    std::uint64_t here = 0;
+    for (std::size_t i = at; i < end && line < l.layout_size; ++i) {
+        if (is_line_break(t[i]) && here != 0) {
+            if (here != l.layout[line])
+                return false;
+            ++line;
+            here = 0;
+        } else if (is_digit(t[i]) && !is_digit(t[i - 1])) {
+            ++here;
+        }
+    }
+    return line == l.layout_size;
+}
+
 // What began as a byte order mark was none: its first byte is the fault,
 // named from the text's first bytes.
 void fault_at_mark(text_reader &r)
@@ -264,6 +286,7 @@ std::size_t read_text(text_reader &r, const char *text, std::size_t size, unsign
                       std::size_t &first)
 {
     first = 0;
+    r.run_taken = false;
     if (r.fault != text_fault::none)
         return 0;
     const auto *begin = reinterpret_cast<const unsigned char *>(text);
@@ -295,7 +318,8 @@ std::size_t read_text(text_reader &r, const char *text, std::size_t size, unsign
         if (read) {
             first = ahead_room - n;
             std::memmove(out + first, out, n);
-            if (take_run(r, a)) {
+            r.run_taken = take_run(r, a);
+            if (r.run_taken) {
                 n += a.run.numbers;
                 from += a.run.consumed;
             }
@@ -320,16 +344,17 @@ void read_ahead(window_reader window, std::uint64_t layout, const char *text, st
     const auto *t = reinterpret_cast<const unsigned char *>(text);
     const std::size_t end = std::min(size, share);
     // The run starts after a line end, with the window's three bytes before
-    // it (a line feed after a carriage return the window knows to be none).
-    // A run that takes nothing changes nothing where it is taken.
+    // it (a line feed after a carriage return the window knows to be none),
+    // where a group seems to. A run that takes nothing changes nothing where
+    // it is taken.
+    a.lines = sure_of(layout);
     std::size_t start = 0;
     for (std::size_t i = 2; start == 0 && i < std::min(end, ahead_search); ++i) {
-        if (is_line_break(t[i]))
+        if (is_line_break(t[i]) && group_starts(t, i + 1, end, a.lines))
             start = i + 1;
     }
     if (start == 0)
         return;
-    a.lines = sure_of(layout);
     a.layout = layout;
     a.run = window(t + start, t + end, out + ahead_room, a.lines);
     a.start = start;

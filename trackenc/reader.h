@@ -52,6 +52,7 @@ struct text_reader {
     // The fast path (first_that_runs(window_kernels()), or a kernel of the
     // tests' choice); without one, every byte goes the byte-by-byte way.
     window_reader window = nullptr;
+    bool run_taken = false;  // the last block's run read ahead was taken as it is
 
     // The first fault, once there is one; the reader takes no more text.
     text_fault fault = text_fault::none;
