@@ -121,39 +121,35 @@ bool read_range(text_reader &r, const unsigned char *begin, const unsigned char 
             }
         }
         const unsigned char c = *p;
+        const std::uint64_t at = offset_of(p);
+        text_fault fault = text_fault::none;
         switch (r.state) {
         case text_reader::in::gap:
-            if (is_space(c)) {
-                if (is_line_break(c)) {
-                    const std::uint64_t at = offset_of(p);
-                    if (ends_line(c, r.after_cr && at == r.line_start))
-                        end_line(r.lines);
-                    r.line_start = at + 1;
-                    r.after_cr = c == '\r';
-                }
+            if (is_line_break(c)) {
+                if (ends_line(c, r.after_cr && at == r.line_start))
+                    end_line(r.lines);
+                r.line_start = at + 1;
+                r.after_cr = c == '\r';
             } else if (is_digit(c)) {
-                begin_number(r, offset_of(p));
+                begin_number(r, at);
                 r.state = text_reader::in::digits;
-                r.value = c - '0';
-                append(r, c);
+                continue;  // the digit is read as the number's first
             } else if (c == '+' || c == '-') {
-                begin_number(r, offset_of(p));
+                begin_number(r, at);
                 r.state = text_reader::in::sign;
                 r.negative = c == '-';
                 append(r, c);
-            } else {
-                set_fault(r, text_fault::not_a_number, r.lines.line, offset_of(p) - r.line_start + 1, c, offset_of(p));
+            } else if (!is_space(c)) {
+                fault = text_fault::not_a_number;
             }
             break;
         case text_reader::in::sign:
-            if (is_digit(c)) {
-                r.state = text_reader::in::digits;
-                r.value = c - '0';
-                append(r, c);
-            } else {
-                set_fault(r, text_fault::no_digit, r.lines.line, offset_of(p) - r.line_start + 1, c, offset_of(p));
+            if (!is_digit(c)) {
+                fault = text_fault::no_digit;
+                break;
             }
-            break;
+            r.state = text_reader::in::digits;
+            continue;
         case text_reader::in::digits:
             if (is_digit(c)) {
                 // Held at 256: any larger number is as much out of range.
@@ -166,10 +162,12 @@ bool read_range(text_reader &r, const unsigned char *begin, const unsigned char 
                     break;
                 continue;  // the blank is taken as a gap
             } else {
-                set_fault(r, text_fault::bad_ending, r.lines.line, offset_of(p) - r.line_start + 1, c, offset_of(p));
+                fault = text_fault::bad_ending;
             }
             break;
         }
+        if (fault != text_fault::none)
+            set_fault(r, fault, r.lines.line, at - r.line_start + 1, c, at);
         if (r.fault != text_fault::none)
             return false;
         ++p;
