@@ -201,6 +201,7 @@ TEST(Replacement, FollowsLinksWhereTheKernelDoes)
         {fs::perms(0777), 65534, false},   // not sticky
         {fs::perms(0755), 0, false, std::string(255, 'n')},
         {fs::perms(0755), 0, false, std::string(248, 'n')},
+        {fs::perms(0755), 0, false, "x"},
         {fs::perms(0755), 0, true, "real.vrd", fs::perms(0333)},
         {fs::perms(0755), 0, false, "real.vrd", fs::perms(0777), 2, 1750},
         {fs::perms(0755), 0, false, "real.vrd", fs::perms(0777), 40},
@@ -282,12 +283,16 @@ TEST(Replacement, FaultsAtEachStep)
         bool unreadable_directory = false;
         int signal = SIGTERM;
         long file_size_limit = -1;
-        int runs = 1;  // each with the same outcome
+        int runs = 1;         // each with the same outcome
+        std::string output{};  // the output's bytes after it, where not what `replaced` says
+        std::string target{};  // the output a link to this name, where given
     } const cases[] = {
         {false, "fsync:error=EIO:when=1", 1, io, false},
         {true, "fsync:error=EIO:when=1", 1, io, false},
-        // A write that takes nothing would be tried for ever.
+        // A write that takes nothing would be tried for ever; one that takes
+        // part of a block is followed by the rest (strace writes nothing).
         {false, "write:retval=0:when=1", 1, io, false},
+        {false, "write:retval=8:when=1", 0, "", true, 1, false, SIGTERM, -1, 1, byte_run(8, 8)},
         {false, "fsync:error=EINVAL", 0, "", true},
         // The rename took place; only its durability is in doubt.
         {false, "fsync:error=EIO:when=2", 1, io, true},
@@ -307,6 +312,8 @@ TEST(Replacement, FaultsAtEachStep)
         // A signal while the temporary name exists.
         {false, "linkat:signal=SIGTERM", -1, "", false},
         {true, "fsync:signal=SIGTERM:when=1", -1, "", false},
+        // The longest temporary name there is, for the output's longest name.
+        {true, "fsync:signal=SIGTERM:when=1", -1, "", false, 1, false, SIGTERM, -1, 1, "", std::string(255, 'n')},
         // While the thread reads: a signal for the process, a fault of the
         // thread's own, a failed read.
         {true, "write:signal=SIGTERM:when=1", -1, "", false, 20000},
@@ -334,7 +341,9 @@ TEST(Replacement, FaultsAtEachStep)
                 continue;
             scratch s;
             write_file(s / "piste1.txt", repeat(rising, c.records));
-            write_file(s / "talvor.vrd", old_output);
+            write_file(s / (c.target.empty() ? "talvor.vrd" : c.target), old_output);
+            if (!c.target.empty())
+                fs::create_symlink(c.target, s / "talvor.vrd");
             // User 65534 may not reach the build folder: strace runs the
             // program from a descriptor opened here.
             const int program = open(enc.path.c_str(), O_RDONLY);
@@ -362,9 +371,12 @@ TEST(Replacement, FaultsAtEachStep)
             EXPECT_EQ(o.signal, c.status < 0 ? c.signal : 0) << what;
             EXPECT_EQ(o.err, c.err) << what;
             // Compared whole, but not printed: a track of 20000 records would be.
-            EXPECT_TRUE(read_file(s / "talvor.vrd") == (c.replaced ? repeat(byte_run(0, 16), c.records) : old_output))
-                << what;
-            EXPECT_EQ(listing(s.dir), (std::vector<std::string>{"piste1.txt", "talvor.vrd"})) << what;
+            const std::string replaced = c.output.empty() ? repeat(byte_run(0, 16), c.records) : c.output;
+            EXPECT_TRUE(read_file(s / "talvor.vrd") == (c.replaced ? replaced : old_output)) << what;
+            std::vector<std::string> names = {"piste1.txt", "talvor.vrd"};
+            if (!c.target.empty())
+                names.insert(names.begin(), c.target);
+            EXPECT_EQ(listing(s.dir), names) << what;
             if (c.status == 0) {
                 const char *const dir_sync = c.unreadable_directory ? "syncfs(" : "fsync(";
                 const std::size_t file = calls.find("fsync("), rename = calls.find("rename", file + 1);

@@ -83,7 +83,6 @@ started start(const std::string &program, const fs::path &dir, const run_options
         if (options.as_nobody && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
             _exit(127);
         if (options.file_size_limit >= 0) {
-            signal(SIGXFSZ, SIG_IGN);
             rlimit limit{};
             limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(options.file_size_limit);
             setrlimit(RLIMIT_FSIZE, &limit);

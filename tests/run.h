@@ -10,7 +10,7 @@ namespace track_test {
 
 struct run_options {
     std::vector<std::string> args{};  // after the program name
-    long file_size_limit = -1;        // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored
+    long file_size_limit = -1;        // RLIMIT_FSIZE in bytes (SIGXFSZ is the programs' to ignore)
     long stack_limit = -1;            // RLIMIT_STACK in bytes
     int umask = -1;
     bool as_nobody = false;      // run as user and group 65534 (the tests run as root)
