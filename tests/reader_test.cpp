@@ -378,6 +378,16 @@ INSTANTIATE_TEST_SUITE_P(
                       std::string(32, '\1') + rising_bytes + bytes({1, 2, 3, 4, 5, 6, 7, 8, 0, 1, 2, 3, 4, 5, 6, 7}) +
                           bytes({8, 9, 10, 11, 12, 13, 14, 15, 1, 2, 3, 4, 5, 6, 7, 8}),
                       ""},
+        // Read whole, the line that lost a number ends at the first byte of
+        // the fourth window, the only line end in it.
+        accepted_case{"lost_number_at_window_start",
+                      "   " + repeat(repeat("1 ", 15) + "1\n", 4) + repeat("1 ", 14) + "1" + std::string(35, ' ') +
+                          "\n" + repeat("1 ", 15) + "1" + std::string(40, ' ') + "\n" +
+                          repeat(repeat("1 ", 15) + "1\n", 2) + repeat("1 ", 16) + "1\n" +
+                          repeat(repeat("1 ", 15) + "1\n", 2),
+                      std::string(176, '\1'),
+                      "5: warning: line 5 holds 15 numbers where the layout has 16, and line 9 holds 17 where it has "
+                      "16: the records of lines 5 to 9 are shifted"},
         // Read ahead in blocks of 100, the sixth has no line end to start a
         // run at, and a record starts at its second byte.
         accepted_case{"blocks_without_a_line_end", repeat(rising, 3) + "   " + repeat("1 ", 320) + "\n",
@@ -402,6 +412,8 @@ INSTANTIATE_TEST_SUITE_P(
     Windows, Rejected,
     testing::Values(
         rejected_case{"out_of_range_late", repeat(rising, 4) + "1 2 3 256 5\n", "5:7: 256 is out of range 0..255"},
+        rejected_case{"256_among_zeros", repeat("0 ", 40) + "256 " + repeat("0 ", 40),
+                      "1:81: 256 is out of range 0..255"},
         rejected_case{"999_in_a_window", repeat(rising, 4) + "99 999 " + repeat(rising, 4),
                       "5:4: 999 is out of range 0..255"},
         rejected_case{"300_in_a_window", repeat(rising, 4) + "99 300 " + repeat(rising, 4),
