@@ -283,7 +283,7 @@ TEST(Replacement, FaultsAtEachStep)
         bool unreadable_directory = false;
         int signal = SIGTERM;
         long file_size_limit = -1;
-        int runs = 1;         // each with the same outcome
+        int runs = 1;          // each with the same outcome
         std::string output{};  // the output's bytes after it, where not what `replaced` says
         std::string target{};  // the output a link to this name, where given
     } const cases[] = {
