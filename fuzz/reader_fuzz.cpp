@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "chars.h"
 #include "reader.h"
 
 namespace {
@@ -103,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::uint64_t line = 1;
     std::size_t line_start = 0;
     for (std::size_t i = 0; i < text.size() && line < r.fault_line; ++i) {
-        if (text[i] == '\r' || (text[i] == '\n' && (i == 0 || text[i - 1] != '\r'))) {
+        if (track::ends_line(static_cast<unsigned char>(text[i]), i != 0 && text[i - 1] == '\r')) {
             ++line;
             line_start = i + 1;
         } else if (text[i] == '\n') {

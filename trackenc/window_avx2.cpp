@@ -16,6 +16,8 @@
 // Only what follows may use AVX2; it runs where have_avx2_region() passed.
 TRACK_AVX2_BEGIN
 
+#include "window_loop.h"
+
 namespace track {
 
 namespace {
@@ -162,12 +164,6 @@ struct avx2_window {
 };
 
 }  // namespace
-
-}  // namespace track
-
-#include "window_loop.h"
-
-namespace track {
 
 window_run read_windows_avx2(const unsigned char *p, const unsigned char *end, unsigned char *out, text_lines &lines)
 {

@@ -16,6 +16,8 @@
 // Only what follows may use AVX-512; it runs where have_avx512_region() passed.
 TRACK_AVX512_BEGIN
 
+#include "window_loop.h"
+
 namespace track {
 
 namespace {
@@ -81,12 +83,6 @@ struct avx512_window {
 };
 
 }  // namespace
-
-}  // namespace track
-
-#include "window_loop.h"
-
-namespace track {
 
 window_run read_windows_avx512(const unsigned char *p, const unsigned char *end, unsigned char *out, text_lines &lines)
 {
