@@ -294,6 +294,7 @@ TEST(Replacement, FaultsAtEachStep)
         // A write that takes nothing would be tried for ever; one that takes
         // part of a block is followed by the rest (strace writes nothing).
         {false, "write:retval=0:when=1", 1, io, false},
+        {false, "write:retval=1:when=1", 0, "", true, 1, false, SIGTERM, -1, 1, byte_run(1, 15)},
         {false, "write:retval=8:when=1", 0, "", true, 1, false, SIGTERM, -1, 1, byte_run(8, 8)},
         {false, "fsync:error=EINVAL", 0, "", true},
         // The rename took place; only its durability is in doubt.
@@ -307,6 +308,9 @@ TEST(Replacement, FaultsAtEachStep)
          "trackenc: cannot write talvor.vrd: the old file cannot be replaced: Invalid cross-device link\n", false},
         {true, "renameat,renameat2:error=EXDEV", 1,
          "trackenc: cannot write talvor.vrd: the old file cannot be replaced: Invalid cross-device link\n", false},
+        // Only in a sticky directory does a refused rename say why.
+        {false, "renameat,renameat2:error=EPERM", 1,
+         "trackenc: cannot write talvor.vrd: the old file cannot be replaced: Operation not permitted\n", false},
         {false, "fchmod:error=ENOSYS", 0, "", true},
         // Without the thread for its reads and writes, a run does them itself.
         {false, "clone3,clone:error=EAGAIN", 0, "", true},
