@@ -75,6 +75,11 @@ started start(const std::string &program, const fs::path &dir, const run_options
         if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(options.stderr_closed ? gone[1] : err, 2) < 0 ||
             chdir(dir.c_str()) != 0)
             _exit(127);
+        // A program that spins for ever (a fault planted in it, say) ends by
+        // itself, instead of outliving a test that timed out.
+        rlimit cpu{};
+        cpu.rlim_cur = cpu.rlim_max = 120;
+        setrlimit(RLIMIT_CPU, &cpu);
         if (options.stack_limit >= 0) {
             rlimit limit{};
             limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(options.stack_limit);
