@@ -79,18 +79,21 @@ started start(const std::string &program, const fs::path &dir, const run_options
         // itself, instead of outliving a test that timed out.
         rlimit cpu{};
         cpu.rlim_cur = cpu.rlim_max = 120;
-        setrlimit(RLIMIT_CPU, &cpu);
+        if (setrlimit(RLIMIT_CPU, &cpu) != 0)
+            _exit(127);
         if (options.stack_limit >= 0) {
             rlimit limit{};
             limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(options.stack_limit);
-            setrlimit(RLIMIT_STACK, &limit);
+            if (setrlimit(RLIMIT_STACK, &limit) != 0)
+                _exit(127);
         }
         if (options.as_nobody && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
             _exit(127);
         if (options.file_size_limit >= 0) {
             rlimit limit{};
             limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(options.file_size_limit);
-            setrlimit(RLIMIT_FSIZE, &limit);
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+                _exit(127);
         }
         if (options.named && !emulated) {
             setenv("LD_PRELOAD", preload.c_str() + std::strlen("LD_PRELOAD="), 1);
