@@ -481,81 +481,48 @@ auto directory(const std::string &name, const std::string &input = {}, const std
 
 INSTANTIATE_TEST_SUITE_P(
     Trackenc, Fails,
-    testing::Values(
-        failure_case{"missing_input", &enc, [](const scratch &) {},
-                     "trackenc: cannot open piste1.txt: No such file or directory"},
-        failure_case{"input_is_a_directory", &enc, directory("piste1.txt"),
-                     "trackenc: cannot read piste1.txt: Is a directory"},
-        // A parse fault, the reader's own message after the file's name;
-        // found while the blocks after it are being read.
-        failure_case{"letter_unreported", &enc, file("piste1.txt", rising + "1 2 x"), "", -1, false, true},
-        failure_case{"letter_in_a_later_block", &enc,
-                     file("piste1.txt", repeat(rising, 10000) + "1 2 b\n" + repeat(rising, 60000)),
-                     "trackenc: piste1.txt:10001:5: expected a number, found 'b'"},
-        // Text as other programs make it, named as people see it.
-        failure_case{"utf16", &enc,
-                     file("piste1.txt", std::string("\xff\xfe"
-                                                    "0\0 \0"
-                                                    "1\0",
-                                                    8)),
-                     "trackenc: piste1.txt:1:1: this is UTF-16 text (its byte order mark FF FE), not plain "
-                     "text: convert it first, e.g. with iconv -f UTF-16 -t UTF-8"},
-        failure_case{"utf16_without_mark", &enc,
-                     file("piste1.txt", std::string("0\0 \0"
-                                                    "1\0 \0"
-                                                    "2\0",
-                                                    10)),
-                     "trackenc: piste1.txt:1:2: this is UTF-16 text (a NUL in every other byte), not plain "
-                     "text: convert it first, e.g. with iconv -f UTF-16 -t UTF-8"},
-        failure_case{"dos_end_of_file", &enc, file("piste1.txt", repeat(rising, 3) + "\x1a"),
-                     "trackenc: piste1.txt:4:1: expected a number, found byte 0x1A (a DOS end-of-file mark)"},
-        failure_case{"no_break_space", &enc,
-                     file("piste1.txt", rising + "0\xc2\xa0"
-                                                 "1 2\n"),
-                     "trackenc: piste1.txt:2:2: expected a digit or white space, found U+00A0 (a no-break "
-                     "space)"},
-        failure_case{"fullwidth_digit", &enc, file("piste1.txt", "\xef\xbc\x91 2\n"),
-                     "trackenc: piste1.txt:1:1: expected a number, found U+FF11 (a fullwidth digit: only "
-                     "0-9 are digits here)"},
-        failure_case{"arabic_indic_digit", &enc, file("piste1.txt", "1 \xd9\xa2\n"),
-                     "trackenc: piste1.txt:1:3: expected a number, found U+0662 (an Arabic-Indic digit: "
-                     "only 0-9 are digits here)"},
-        failure_case{"csv", &enc, file("piste1.txt", "0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15\n"),
-                     "trackenc: piste1.txt:1:2: expected a digit or white space, found ',' (numbers are "
-                     "separated by blanks, tabs or line ends)"},
-        failure_case{"one_number_too_many", &enc, file("piste1.txt", rising + "0 " + rising + rising),
-                     "trackenc: piste1.txt:3: incomplete record: 1 of 16 numbers (line 2 holds 17 numbers "
-                     "where the layout has 16)"},
-        failure_case{"file_size_limit", &enc, file("piste1.txt", repeat(rising, 40000)),
-                     "trackenc: cannot write talvor.vrd: File too large", 100000},
-        failure_case{"output_is_a_directory", &enc, directory("talvor.vrd", "piste1.txt", rising),
-                     "trackenc: cannot write talvor.vrd: Is a directory"},
-        failure_case{"output_directory_missing", &enc,
-                     [](const scratch &s) {
-                         write_file(s / "piste1.txt", rising);
-                         fs::create_symlink("nowhere/talvor.vrd", s / "talvor.vrd");
-                     },
-                     "trackenc: cannot write talvor.vrd: No such file or directory"},
-        failure_case{"output_directory_not_writable", &enc,
-                     [](const scratch &s) {
-                         shared_directory(fs::perms(0755), "piste1.txt", rising)(s);
-                         write_file(s / "talvor.vrd", old_output);
-                         fs::permissions(s / "talvor.vrd", fs::perms(0666));
-                     },
-                     "trackenc: cannot write talvor.vrd: cannot create a file in '.': Permission denied", -1, true},
-        failure_case{"sticky_directory", &enc,
-                     [](const scratch &s) {
-                         shared_directory(fs::perms(01777), "piste1.txt", rising)(s);
-                         write_file(s / "talvor.vrd", old_output);
-                         fs::permissions(s / "talvor.vrd", fs::perms(0666));
-                     },
-                     "trackenc: cannot write talvor.vrd: the old file cannot be replaced: Operation not "
-                     "permitted (in a sticky directory only the file's owner may replace it)",
-                     -1, true},
-        failure_case{"read_only_output", &enc, read_only_output("piste1.txt", rising, "talvor.vrd", 65534),
-                     "trackenc: cannot write talvor.vrd: Permission denied", -1, true},
-        failure_case{"another_users_output", &enc, read_only_output("piste1.txt", rising, "talvor.vrd", 0),
-                     "trackenc: cannot write talvor.vrd: Permission denied", -1, true}),
+    testing::Values(failure_case{"missing_input", &enc, [](const scratch &) {},
+                                 "trackenc: cannot open piste1.txt: No such file or directory"},
+                    failure_case{"input_is_a_directory", &enc, directory("piste1.txt"),
+                                 "trackenc: cannot read piste1.txt: Is a directory"},
+                    // A parse fault, the reader's own message after the file's name;
+                    // found while the blocks after it are being read.
+                    failure_case{"letter_in_a_later_block", &enc,
+                                 file("piste1.txt", repeat(rising, 10000) + "1 2 b\n" + repeat(rising, 60000)),
+                                 "trackenc: piste1.txt:10001:5: expected a number, found 'b'"},
+                    // The same with standard error closed: only the message is lost.
+                    failure_case{"letter_unreported", &enc, file("piste1.txt", rising + "1 2 x"), "", -1, false, true},
+                    failure_case{"file_size_limit", &enc, file("piste1.txt", repeat(rising, 40000)),
+                                 "trackenc: cannot write talvor.vrd: File too large", 100000},
+                    failure_case{"output_is_a_directory", &enc, directory("talvor.vrd", "piste1.txt", rising),
+                                 "trackenc: cannot write talvor.vrd: Is a directory"},
+                    failure_case{"output_directory_missing", &enc,
+                                 [](const scratch &s) {
+                                     write_file(s / "piste1.txt", rising);
+                                     fs::create_symlink("nowhere/talvor.vrd", s / "talvor.vrd");
+                                 },
+                                 "trackenc: cannot write talvor.vrd: No such file or directory"},
+                    failure_case{"output_directory_not_writable", &enc,
+                                 [](const scratch &s) {
+                                     shared_directory(fs::perms(0755), "piste1.txt", rising)(s);
+                                     write_file(s / "talvor.vrd", old_output);
+                                     fs::permissions(s / "talvor.vrd", fs::perms(0666));
+                                 },
+                                 "trackenc: cannot write talvor.vrd: cannot create a file in '.': Permission denied",
+                                 -1, true},
+                    failure_case{"sticky_directory", &enc,
+                                 [](const scratch &s) {
+                                     shared_directory(fs::perms(01777), "piste1.txt", rising)(s);
+                                     write_file(s / "talvor.vrd", old_output);
+                                     fs::permissions(s / "talvor.vrd", fs::perms(0666));
+                                 },
+                                 "trackenc: cannot write talvor.vrd: the old file cannot be replaced: Operation not "
+                                 "permitted (in a sticky directory only the file's owner may replace it)",
+                                 -1, true},
+                    failure_case{"read_only_output", &enc, read_only_output("piste1.txt", rising, "talvor.vrd", 65534),
+                                 "trackenc: cannot write talvor.vrd: Permission denied", -1, true},
+                    failure_case{"another_users_output", &enc, read_only_output("piste1.txt", rising, "talvor.vrd", 0),
+                                 "trackenc: cannot write talvor.vrd: Permission denied", -1, true}),
     [](const auto &c) { return std::string(c.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(

@@ -159,12 +159,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     Numbers, Accepted,
-    testing::Values(accepted_case{"sign_and_zeros", "007 +7 7 -0 +0 -000 010 0255 0000 1 2 3 4 5 6 7",
-                                  bytes({7, 7, 7, 0, 0, 0, 10, 255, 0, 1, 2, 3, 4, 5, 6, 7})},
+    testing::Values(accepted_case{"sign_zeros_and_limits", "007 +7 7 -0 +0 -000 010 0255 0000 255 +255 0 1 2 3 4",
+                                  bytes({7, 7, 7, 0, 0, 0, 10, 255, 0, 255, 255, 0, 1, 2, 3, 4})},
                     accepted_case{"long_leading_zeros", std::string(100000, '0') + "7 " + fifteen,
                                   bytes({7, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15})},
-                    accepted_case{"limits_0_and_255", "0 255 +255 -0 0255 " + repeat("1 ", 11),
-                                  bytes({0, 255, 255, 0, 255, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1})},
                     accepted_case{"24_characters", std::string(21, '0') + "255 " + fifteen,
                                   bytes({255, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15})}),
     [](const auto &c) { return std::string(c.param.name); });
@@ -216,7 +214,6 @@ INSTANTIATE_TEST_SUITE_P(
                     rejected_case{"sign_then_line_feed", "+\n5", "1:2: expected a digit after '+', found byte 0x0A"},
                     rejected_case{"sign_at_end", "1 2 -", "1:6: expected a digit after '-', found end of file"},
                     rejected_case{"two_signs", "+-1", "1:2: expected a digit after '+', found '-'"},
-                    rejected_case{"nul", std::string("1 \0 2", 5), "1:3: expected a number, found byte 0x00"},
                     rejected_case{"high_byte", "1\n\n\xe9", "3:1: expected a number, found byte 0xE9"},
                     rejected_case{"del", "1 \x7f", "1:3: expected a number, found byte 0x7F"},
                     rejected_case{"after_records", rising + rising + "  #", "3:3: expected a number, found '#'"}),
@@ -279,6 +276,33 @@ INSTANTIATE_TEST_SUITE_P(
         rejected_case{"private_use", "\xee\x80\x80", "1:1: expected a number, found U+E000"},
         rejected_case{"fullwidth_full_stop", "\xef\xbc\x8e", "1:1: expected a number, found U+FF0E"},
         rejected_case{"past_unicode", "\xf4\x90\x80\x80", "1:1: expected a number, found byte 0xF4"},
+        rejected_case{"utf16_le_mark",
+                      std::string("\xff\xfe"
+                                  "0\0 \0"
+                                  "1\0",
+                                  8),
+                      "1:1: this is UTF-16 text (its byte order mark FF FE), not plain text: convert it first, e.g. "
+                      "with iconv -f UTF-16 -t UTF-8"},
+        rejected_case{"utf16_le",
+                      std::string("0\0 \0"
+                                  "1\0 \0"
+                                  "2\0",
+                                  10),
+                      "1:2: this is UTF-16 text (a NUL in every other byte), not plain text: convert it first, e.g. "
+                      "with iconv -f UTF-16 -t UTF-8"},
+        rejected_case{"dos_end_of_file", repeat(rising, 3) + "\x1a",
+                      "4:1: expected a number, found byte 0x1A (a DOS end-of-file mark)"},
+        rejected_case{"no_break_space",
+                      rising + "0\xc2\xa0"
+                               "1 2\n",
+                      "2:2: expected a digit or white space, found U+00A0 (a no-break space)"},
+        rejected_case{"fullwidth_digit", "\xef\xbc\x91 2\n",
+                      "1:1: expected a number, found U+FF11 (a fullwidth digit: only 0-9 are digits here)"},
+        rejected_case{"arabic_indic_digit", "1 \xd9\xa2\n",
+                      "1:3: expected a number, found U+0662 (an Arabic-Indic digit: only 0-9 are digits here)"},
+        rejected_case{"csv", "0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15\n",
+                      "1:2: expected a digit or white space, found ',' (numbers are separated by blanks, tabs or "
+                      "line ends)"},
         rejected_case{"semicolon", "1 ;2",
                       "1:3: expected a number, found ';' (numbers are separated by blanks, tabs or "
                       "line ends)"}),
@@ -295,6 +319,9 @@ INSTANTIATE_TEST_SUITE_P(
                     rejected_case{"one_then_blank_lines", rising + "9" + std::string(70, '\n'),
                                   "2: incomplete record: 1 of 16 numbers"},
                     rejected_case{"seventeen", rising + "\r\n  9", "3: incomplete record: 1 of 16 numbers"},
+                    rejected_case{"one_number_too_many", rising + "0 " + rising + rising,
+                                  "3: incomplete record: 1 of 16 numbers (line 2 holds 17 numbers where the layout "
+                                  "has 16)"},
                     rejected_case{"then_one_lost", rising + repeat("1 ", 14) + "1\n" + rising,
                                   "3: incomplete record: 15 of 16 numbers (line 2 holds 15 numbers where the layout "
                                   "has 16)"},
@@ -582,7 +609,6 @@ TEST(Reader, RandomSeparatorsSayNothing)
     const char *const separators[] = {" ", "  ", "\t", "\n", "\r\n", "\v", "\f"};
     const auto window = track::first_that_runs(track::window_kernels());
     std::mt19937 random(2612);
-    int warned = 0;
     for (int file = 0; file < 200; ++file) {
         const int numbers = 16 * (100 + static_cast<int>(random() % 4901));
         std::string text;
@@ -590,10 +616,8 @@ TEST(Reader, RandomSeparatorsSayNothing)
             text += std::to_string(random() % 256) + separators[random() % std::size(separators)];
         const reading r = read_in_blocks(text, std::size_t{1} << 18, window, std::size_t{1} << 16);
         EXPECT_EQ(r.fault, "");
-        warned += r.warning.empty() ? 0 : 1;
         EXPECT_EQ(r.warning, "") << "file " << file;
     }
-    EXPECT_EQ(warned, 0);
 }
 
 TEST(Reader, WindowReadersAgreeOnRandomText)
