@@ -376,7 +376,6 @@ std::string form_bytes()
 INSTANTIATE_TEST_SUITE_P(
     Windows, Accepted,
     testing::Values(
-        accepted_case{"many_records", repeat(rising, 20), repeat(rising_bytes, 20)},
         accepted_case{"mixed_forms",
                       repeat(rising, 5) + "  0 1\t2 3\r\n" + std::string(70, ' ') +
                           "004 5 +6 7 8 9 10 11 12 13 14 15\n" + repeat(rising, 5),
