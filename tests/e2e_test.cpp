@@ -377,9 +377,11 @@ TEST(Replacement, FaultsAtEachStep)
             // Compared whole, but not printed: a track of 20000 records would be.
             const std::string replaced = c.output.empty() ? repeat(byte_run(0, 16), c.records) : c.output;
             EXPECT_TRUE(read_file(s / "talvor.vrd") == (c.replaced ? replaced : old_output)) << what;
-            std::vector<std::string> names = {"piste1.txt", "talvor.vrd"};
-            if (!c.target.empty())
-                names.insert(names.begin(), c.target);
+            // (A link's target sorts first; built whole, as GCC 14 takes an
+            // insert at the front for a write out of bounds.)
+            const std::vector<std::string> names = c.target.empty()
+                                                       ? std::vector<std::string>{"piste1.txt", "talvor.vrd"}
+                                                       : std::vector<std::string>{c.target, "piste1.txt", "talvor.vrd"};
             EXPECT_EQ(listing(s.dir), names) << what;
             if (c.status == 0) {
                 const char *const dir_sync = c.unreadable_directory ? "syncfs(" : "fsync(";
